@@ -1,0 +1,21 @@
+# Project-wide warning flags, applied to every target through velgor_warnings.
+add_library(velgor_warnings INTERFACE)
+target_compile_options(velgor_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+  -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual
+  -Wnull-dereference -Wformat=2)
+if(VELGOR_WERROR)
+  target_compile_options(velgor_warnings INTERFACE -Werror)
+endif()
+
+# velgor_core_library(name sources...): a core library, built with the project's
+# warnings, with src/ as its include root.
+function(velgor_core_library name)
+  set(sources ${ARGN})
+  if(NOT sources)  # a module whose sources are still to come
+    set(sources ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PRIVATE velgor_warnings)
+endfunction()

@@ -1,0 +1,20 @@
+# Debian packages the build and the tests use, and a way to install the missing ones.
+VELGOR_TEST_PACKAGES=(
+    cmake g++ make pkg-config
+    libgtest-dev libbenchmark-dev zlib1g-dev
+    dump1090-mutability
+)
+
+# ensure_packages pkg...: installs those not yet installed (apt-get update first).
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}

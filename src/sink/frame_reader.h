@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velgor::sink {
+
+// The consumer's side of a compressed feed: finds DLE STX ... DLE ETX frames in
+// a byte stream that may arrive in any pieces, removes the doubled DLEs, checks
+// the header (type 101, length = payload + 4, a zero byte) and inflates the
+// payload. Written from the wire format alone; it shares no code with the sender.
+class FrameReader {
+public:
+    using BlockHandler = std::function<void(const std::string& inflated)>;
+
+    explicit FrameReader(BlockHandler onBlock) : onBlock_(std::move(onBlock)) {}
+
+    void feed(const std::uint8_t* bytes, std::size_t length);
+
+    std::uint64_t framesRead() const { return framesRead_; }
+    // Frames with a wrong type, length field, zero byte or payload that does
+    // not inflate.
+    std::uint64_t badFrames() const { return badFrames_; }
+    // Bytes found outside any frame.
+    std::uint64_t strayBytes() const { return strayBytes_; }
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    void finishFrame();
+    void reject(const std::string& why);
+
+    enum class State { Outside, OutsideDle, Inside, InsideDle };
+    State state_ = State::Outside;
+    std::vector<std::uint8_t> frame_;  // undoubled bytes between STX and ETX
+    BlockHandler onBlock_;
+    std::uint64_t framesRead_ = 0;
+    std::uint64_t badFrames_ = 0;
+    std::uint64_t strayBytes_ = 0;
+    std::string lastError_;
+};
+
+}  // namespace velgor::sink

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+namespace velgor {
+
+inline constexpr int INVALID_SOCKET_HANDLE = -1;
+
+// The thin seam between the relay and the socket calls it makes on a connected
+// socket, so that tests can inject refused sends, short writes and resets, and
+// skip real pauses. The system implementation calls the platform directly.
+class SocketOps {
+public:
+    virtual ~SocketOps() = default;
+    // One send, no flags beyond what keeps a closed peer from killing the
+    // process. Returns the bytes sent, or -1 on failure.
+    virtual long send(int socket, const void* data, std::size_t length);
+    // One receive. Returns the bytes read, 0 at an orderly close, -1 on failure.
+    virtual long recv(int socket, void* buffer, std::size_t capacity);
+    // Blocks the calling thread (the send loop's pause between attempts).
+    virtual void pause(std::chrono::milliseconds duration);
+};
+
+// The process-wide system implementation.
+SocketOps& systemSocketOps();
+
+}  // namespace velgor
