@@ -1,9 +1,9 @@
-# Debian packages the build and the tests use, and a way to install the missing ones.
-VELGOR_TEST_PACKAGES=(
-    cmake g++ make pkg-config
-    libgtest-dev libbenchmark-dev zlib1g-dev
-    dump1090-mutability
-)
+# Debian packages the build, the tests and the run use, and a way to install the
+# missing ones.
+VELGOR_BUILD_PACKAGES=(cmake g++ make pkg-config zlib1g-dev qt6-base-dev)
+VELGOR_TEST_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" libgtest-dev libbenchmark-dev
+    dump1090-mutability)
+VELGOR_RUN_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" dump1090-mutability)
 
 # ensure_packages pkg...: installs those not yet installed (apt-get update first).
 ensure_packages() {

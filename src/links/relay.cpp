@@ -1,0 +1,222 @@
+#include "links/relay.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <string>
+
+#include "links/link_texts.h"
+#include "links/socket_event.h"
+#include "links/tcp_connect.h"
+
+namespace velgor {
+namespace {
+
+int eventCode(int event) { return event & 0xFFFF; }
+
+// The send calls of the reconnect thread's handshake: its pauses end early, and
+// its sends stop, when the program is shutting down.
+class StoppableSocketOps : public SocketOps {
+public:
+    StoppableSocketOps(SocketOps& inner, std::stop_token stop) : inner_(inner), stop_(stop) {}
+
+    long send(int socket, const void* data, std::size_t length) override {
+        if (stop_.stop_requested()) return -1;
+        return inner_.send(socket, data, length);
+    }
+    long recv(int socket, void* buffer, std::size_t capacity) override {
+        return inner_.recv(socket, buffer, capacity);
+    }
+    void pause(std::chrono::milliseconds duration) override {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::unique_lock lock(mutex);
+        wake.wait_for(lock, stop_, duration, [] { return false; });
+    }
+
+private:
+    SocketOps& inner_;
+    std::stop_token stop_;
+};
+
+void closeSocket(int socket) {
+    if (socket != INVALID_SOCKET_HANDLE) ::close(socket);
+}
+
+}  // namespace
+
+Relay::Relay(RelayHost& host, CompressFn compress, ConsumerLock& consumerLock, SocketOps& ops)
+    : host_(host),
+      consumerLock_(consumerLock),
+      ops_(ops),
+      display_(settings_, log_),
+      sender_(settings_, compress, log_, ops),
+      decoder_(settings_, *this) {}
+
+void Relay::handleSourceEvent(int socket, int event) {
+    switch (eventCode(event)) {
+        case FD_READ: {
+            const long n = ops_.recv(socket, readBuffer_.data(), SOCKET_READ_MAX);
+            if (n <= 0) return;  // an orderly close comes as its own event
+            const int count = static_cast<int>(n);
+            decoder_.decodeSourceBlock(readBuffer_.data(), count);
+            if (sender_.rawPassThrough() != 0) {
+                forwardRawBlock(reinterpret_cast<const char*>(readBuffer_.data()), count);
+            }
+            return;
+        }
+        case FD_CLOSE:
+            dropLink(LINK_SOURCE);
+            return;
+        default:
+            return;
+    }
+}
+
+void Relay::handleConsumerEvent(int socket, int event) {
+    switch (eventCode(event)) {
+        case FD_READ: {
+            const long n = ops_.recv(socket, readBuffer_.data(), SOCKET_READ_MAX);
+            if (n <= 0) return;
+            sender_.handleConsumerCommand(reinterpret_cast<const char*>(readBuffer_.data()),
+                                          static_cast<int>(n));
+            return;
+        }
+        case FD_CLOSE:
+            dropLink(LINK_CONSUMER);
+            return;
+        default:
+            return;
+    }
+}
+
+void Relay::tickDuties() {
+    if (settings_.compressEnabled != 0) sender_.advanceBatchClock();
+    const std::int32_t ticks = noDataTicks_.load(std::memory_order_relaxed) + 1;
+    noDataTicks_.store(ticks, std::memory_order_relaxed);
+    if (ticks > settings_.noDataLimit) {
+        noDataTicks_.store(0, std::memory_order_relaxed);
+        if (settings_.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) dropLink(LINK_SOURCE);
+    }
+    log_.logMessage("", LOG_SHOW_NEWEST);
+}
+
+void Relay::forwardRawBlock(const char* bytes, int count) {
+    ConsumerLockHold hold(consumerLock_);
+    if (links_.isUp(LINK_CONSUMER)) {
+        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, bytes, count);
+    }
+}
+
+void Relay::forwardLine(const char* line, std::size_t length) {
+    ConsumerLockHold hold(consumerLock_);
+    if (links_.isUp(LINK_CONSUMER) && sender_.rawPassThrough() == 0) {
+        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, static_cast<int>(length));
+    }
+}
+
+void Relay::showLine(const char* line, std::size_t length) {
+    display_.displayReceivedLine(line, length);
+}
+
+void Relay::lineFinished() { noDataTicks_.store(0, std::memory_order_relaxed); }
+
+HandshakeValues Relay::handshakeValues() const {
+    std::lock_guard lock(settingsGuard_);
+    return handshakeValuesOf(settings_);
+}
+
+void Relay::refreshStatusLines() {
+    const LinkEndpoint source = links_.endpoint(LINK_SOURCE);
+    const LinkEndpoint consumer = links_.endpoint(LINK_CONSUMER);
+    log_.refreshStatusLines(source.port, links_.statusText(LINK_SOURCE).view(), consumer.port,
+                            links_.statusText(LINK_CONSUMER).view());
+}
+
+bool Relay::refreshFromReconnectThread() {
+    return host_.runOnMainThread([this] { refreshStatusLines(); });
+}
+
+void Relay::reportAttempt(int link, std::string_view statusText) {
+    links_.setStatusText(link, statusText);
+    refreshFromReconnectThread();
+}
+
+void Relay::connectLink(int link, std::stop_token stop) {
+    LinkSlot& slot = links_.slot(link);
+    links_.setStatusText(link, link_texts::CONNECTING);
+    if (!refreshFromReconnectThread()) return;
+
+    const int socket = createTcpSocket();
+    slot.socket = socket;
+    if (socket == INVALID_SOCKET_HANDLE) {
+        reportAttempt(link, link_texts::SOCKET_FAILED);
+        slot.state.store(LINK_FAILED, std::memory_order_release);
+        return;
+    }
+    disableNagle(socket);
+
+    auto giveUp = [&](std::string_view statusText) {
+        closeSocket(socket);
+        slot.socket = INVALID_SOCKET_HANDLE;
+        if (!stop.stop_requested()) reportAttempt(link, statusText);
+    };
+
+    const LinkEndpoint endpoint = links_.endpoint(link);
+    in_addr address{};
+    switch (resolveIPv4(endpoint.host.c_str(), stop, address)) {
+        case AttemptStep::Done:
+            break;
+        case AttemptStep::Failed:
+            return giveUp(std::string(link_texts::ERROR_PREFIX) + endpoint.host.c_str());
+        case AttemptStep::Stopped:
+            return giveUp({});
+    }
+    switch (connectIPv4(socket, address, endpoint.port, stop)) {
+        case AttemptStep::Done:
+            break;
+        case AttemptStep::Failed:
+            return giveUp(link_texts::CONNECT_ERROR);
+        case AttemptStep::Stopped:
+            return giveUp({});
+    }
+    if (!makeNonBlocking(socket)) return giveUp(link_texts::WATCH_ERROR);
+
+    char dotted[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, dotted, sizeof dotted);
+    links_.setStatusText(link, std::string(link_texts::CONNECTED_PREFIX) + dotted);
+    noDataTicks_.store(0, std::memory_order_relaxed);
+
+    if (link == LINK_CONSUMER) {
+        StoppableSocketOps handshakeOps(ops_, stop);
+        sendConsumerHandshake(handshakeOps, socket, handshakeValues());
+    }
+
+    // The slot goes live on the main thread: its socket events start together
+    // with LINK_UP, so no event (a close during the handshake, say) can reach a
+    // slot that is not up yet.
+    const bool live = host_.runOnMainThread([&] {
+        host_.watchSocket(link, socket);
+        slot.state.store(LINK_UP, std::memory_order_release);
+        refreshStatusLines();
+    });
+    if (!live) {
+        closeSocket(socket);
+        slot.socket = INVALID_SOCKET_HANDLE;
+    }
+}
+
+void Relay::dropLink(int link) {
+    LinkSlot& slot = links_.slot(link);
+    if (slot.socket != INVALID_SOCKET_HANDLE) {
+        host_.unwatchSocket(link, slot.socket);
+        closeSocket(slot.socket);
+    }
+    slot.socket = INVALID_SOCKET_HANDLE;
+    links_.setStatusText(link, link_texts::DROPPED);
+    refreshStatusLines();
+    slot.state.store(LINK_DOWN, std::memory_order_release);
+}
+
+}  // namespace velgor

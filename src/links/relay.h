@@ -1,0 +1,90 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <stop_token>
+
+#include "config/relay_settings.h"
+#include "decode/line_outlet.h"
+#include "decode/receive_time_display.h"
+#include "decode/source_decoder.h"
+#include "feed/compress_fn.h"
+#include "feed/consumer_handshake.h"
+#include "feed/consumer_sender.h"
+#include "links/link_table.h"
+#include "links/relay_host.h"
+#include "shell/log/message_log.h"
+#include "sys/consumer_lock.h"
+#include "sys/socket_ops.h"
+
+namespace velgor {
+
+// One socket read: at most 65535 bytes.
+inline constexpr std::size_t SOCKET_READ_MAX = 65535;
+
+// The running relay: settings, the link table, the decoder, the receive-time
+// display, the consumer sender and the message log, with the handlers the event
+// loop calls. Everything but connectLink runs on the main thread.
+class Relay : private LineOutlet {
+public:
+    Relay(RelayHost& host, CompressFn compress, ConsumerLock& consumerLock,
+          SocketOps& ops = systemSocketOps());
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    // Socket events of the two links (event word: low 16 bits FD_READ or FD_CLOSE).
+    void handleSourceEvent(int socket, int event);
+    void handleConsumerEvent(int socket, int event);
+    // The 100 ms tick: batch clock, no-data watchdog, then the log's display step.
+    void tickDuties();
+
+    // One connection attempt on LINK_SOURCE or LINK_CONSUMER (reconnect thread,
+    // only while the slot is not LINK_UP). Gives up at once on a stop request.
+    void connectLink(int link, std::stop_token stop);
+    // Ends a link's connection (main thread).
+    void dropLink(int link);
+    // Rewrites the two status lines from the link slots (main thread).
+    void refreshStatusLines();
+
+    // The handshake fields as one consistent copy (any thread).
+    HandshakeValues handshakeValues() const;
+    // Held by main-thread code while it writes the handshake fields of settings()
+    // (station name, coordinates, binary mode, compression), so the reconnect
+    // thread never copies half of them.
+    std::mutex& settingsGuard() const { return settingsGuard_; }
+
+    RelaySettings& settings() { return settings_; }
+    LinkTable& links() { return links_; }
+    MessageLog& messageLog() { return log_; }
+    SourceDecoder& decoder() { return decoder_; }
+    ReceiveTimeDisplay& display() { return display_; }
+    ConsumerSender& sender() { return sender_; }
+
+    std::int32_t noDataTicks() const { return noDataTicks_.load(std::memory_order_relaxed); }
+
+private:
+    void forwardLine(const char* line, std::size_t length) override;
+    void showLine(const char* line, std::size_t length) override;
+    void lineFinished() override;
+
+    void forwardRawBlock(const char* bytes, int count);
+    void reportAttempt(int link, std::string_view statusText);
+    bool refreshFromReconnectThread();
+
+    RelayHost& host_;
+    ConsumerLock& consumerLock_;
+    SocketOps& ops_;
+    mutable std::mutex settingsGuard_;
+    RelaySettings settings_;
+    LinkTable links_;
+    MessageLog log_;
+    ReceiveTimeDisplay display_;
+    ConsumerSender sender_;
+    SourceDecoder decoder_;
+    std::atomic<std::int32_t> noDataTicks_{0};
+    std::array<unsigned char, SOCKET_READ_MAX + 1> readBuffer_{};
+};
+
+}  // namespace velgor

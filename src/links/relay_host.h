@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+
+namespace velgor {
+
+// What the relay needs from the program it runs in: a main thread with an event
+// loop. The desktop and console front ends implement it on Qt's event loop;
+// tests implement it on a small loop of their own.
+class RelayHost {
+public:
+    virtual ~RelayHost() = default;
+
+    // Runs `task` on the main thread and returns once it has run. Called by the
+    // reconnect thread. Returns false, without running the task, once the program
+    // is shutting down (the caller then abandons what it was doing).
+    virtual bool runOnMainThread(const std::function<void()>& task) = 0;
+
+    // Main thread only. Starts reporting readiness of a connected link socket as
+    // that link's socket events (see pendingSocketEvent), or stops it.
+    virtual void watchSocket(int link, int socket) = 0;
+    virtual void unwatchSocket(int link, int socket) = 0;
+};
+
+}  // namespace velgor

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace velgor {
+
+// Socket events delivered to the link handlers, in the low 16 bits of the event
+// word (the high 16 bits may carry an error code, which is not examined).
+inline constexpr int FD_READ = 1;    // data waits to be read
+inline constexpr int FD_CLOSE = 32;  // the peer closed or reset the connection, or it failed
+inline constexpr int FD_NONE = 0;    // nothing to report (a spurious wake-up)
+
+// What a watched socket that the platform reports readable has to tell: data
+// (FD_READ) while any byte waits, FD_CLOSE once the peer's close (or a reset or
+// error) is all that is left. Does not consume anything.
+int pendingSocketEvent(int socket);
+
+}  // namespace velgor

@@ -1,0 +1,31 @@
+#include "shell/console/console_output.h"
+
+#include "config/cp1251.h"
+
+namespace velgor {
+
+void ConsoleOutput::logLineShown(std::string_view text) { printLine(text); }
+
+void ConsoleOutput::statusLinesChanged() {
+    if (log_.sourceStatusLine() != lastSource_) {
+        lastSource_ = log_.sourceStatusLine();
+        printLine(lastSource_);
+    }
+    if (log_.consumerStatusLine() != lastConsumer_) {
+        lastConsumer_ = log_.consumerStatusLine();
+        printLine(lastConsumer_);
+    }
+}
+
+void ConsoleOutput::printLine(std::string_view cp1251Text) {
+    // Received lines carry their own CR LF; the console ends each line once.
+    while (!cp1251Text.empty() && (cp1251Text.back() == '\n' || cp1251Text.back() == '\r')) {
+        cp1251Text.remove_suffix(1);
+    }
+    const std::string text = cp1251ToUtf8(cp1251Text);
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+}  // namespace velgor

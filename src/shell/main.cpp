@@ -1,0 +1,62 @@
+// The relay program: attaches the compression library, then hands over to the
+// front end that suits the machine (a window with a display, the console without).
+#include <cstdio>
+#include <string>
+
+#include "config/cp1251.h"
+#include "feed/zlib_binding.h"
+#include "shell/startup/compression_check.h"
+#include "shell/startup/front_end_choice.h"
+#include "shell/startup/front_end_entry.h"
+#include "sys/dynamic_library.h"
+
+namespace {
+
+using namespace velgor;
+
+void printMessage(const OperatorMessage& message) {
+    std::fprintf(stderr, "%s: %s", cp1251ToUtf8(message.caption).c_str(),
+                 cp1251ToUtf8(message.text).c_str());
+}
+
+// Attaches the first front-end module found; the library stays attached for the
+// rest of the run.
+FrontEndEntry loadFrontEnd(const char* module, DynamicLibrary& library) {
+    for (const std::string& path : moduleCandidates(programDirectory(), module)) {
+        library = DynamicLibrary(path);
+        if (!library.attached()) continue;
+        if (void* entry = library.entryPoint(FRONT_END_ENTRY_NAME)) {
+            return reinterpret_cast<FrontEndEntry>(entry);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Command-line arguments are not used; they are handed on untouched.
+    ZlibBinding zlib;
+    if (auto failure = compressionFailure(zlib)) {
+        if (failure->message) printMessage(*failure->message);
+        return failure->exitCode;
+    }
+
+    DynamicLibrary module;
+    FrontEndEntry entry = nullptr;
+    if (chooseFrontEndFromEnvironment() == FrontEndKind::Desktop) {
+        entry = loadFrontEnd(DESKTOP_MODULE, module);
+        if (entry == nullptr) {
+            std::fprintf(stderr, "velgor: no desktop front end (%s); running in the console\n",
+                         DESKTOP_MODULE);
+        }
+    }
+    if (entry == nullptr) entry = loadFrontEnd(CONSOLE_MODULE, module);
+    if (entry == nullptr) {
+        std::fprintf(stderr, "velgor: cannot load the front end %s next to the program or in "
+                             "../lib/velgor\n", CONSOLE_MODULE);
+        return EXIT_FRONT_END_MISSING;
+    }
+    const FrontEndArgs args{argc, argv, zlib.compress()};
+    return entry(&args);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <memory>
+
+namespace velgor {
+
+// Ends the event loop (exit code 0) on SIGINT or SIGTERM, as the Exit command
+// does. The handler only writes a byte to a pipe; the loop reads it.
+class QuitOnSignals : public QObject {
+    Q_OBJECT
+public:
+    QuitOnSignals();
+    ~QuitOnSignals() override;
+
+private:
+    int pipe_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace velgor
