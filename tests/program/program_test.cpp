@@ -1,0 +1,191 @@
+// The velgor program as an operator runs it: start-up failures of the compression
+// library, the console front end against scripted peers on loopback, the end by
+// SIGINT/SIGTERM, and shutdown while a connection attempt hangs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "program/loopback.h"
+#include "program/program_runner.h"
+
+namespace velgor::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kVelgor = VELGOR_PROGRAM;
+
+RunningProgram::Options consoleIn(const TempDir& dir) {
+    RunningProgram::Options options;
+    options.workingDirectory = dir.path();
+    options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    return options;
+}
+
+std::set<std::string> filesIn(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// ---- the compression library ----------------------------------------------
+
+struct LibraryCase {
+    const char* fakeDir;
+    int exitCode;  // as a POSIX parent sees it: the low 8 bits
+};
+
+class CompressionLibraryTest : public ::testing::TestWithParam<LibraryCase> {};
+
+TEST_P(CompressionLibraryTest, IncompleteLibraryEndsWithItsCodeAndNoMessage) {
+    TempDir dir;
+    dir.write("name.ini", "Station\n");
+    auto options = consoleIn(dir);
+    options.setEnv["LD_LIBRARY_PATH"] = GetParam().fakeDir;
+    RunningProgram velgor(kVelgor, {}, options);
+    const auto code = velgor.wait(10s);
+    ASSERT_TRUE(code.has_value()) << "the program did not end";
+    EXPECT_EQ(*code, GetParam().exitCode);
+    EXPECT_EQ(velgor.out(), "");
+    EXPECT_EQ(velgor.err(), "");
+    // It ended before touching the settings directory.
+    EXPECT_EQ(filesIn(dir.path()), std::set<std::string>{"name.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FakeLibraries, CompressionLibraryTest,
+    ::testing::Values(LibraryCase{FAKE_ZLIB_EMPTY_DIR, 417 & 0xFF},
+                      LibraryCase{FAKE_ZLIB_COMPRESS_ONLY_DIR, 418 & 0xFF}));
+
+TEST(CompressionLibrary, MissingLibraryIsReportedAndEndsWithFailure) {
+    // Hide the system's library in a private mount namespace of the program.
+    const char* libz = "/lib/x86_64-linux-gnu/libz.so.1";
+    if (geteuid() != 0 || !std::filesystem::exists(libz) ||
+        std::system("unshare -m true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "needs root and unshare to hide " << libz;
+    }
+    TempDir dir;
+    auto options = consoleIn(dir);
+    options.wrapper = {"unshare", "-m", "--propagation", "private", "sh", "-c",
+                       std::string("mount --bind /dev/null ") + libz + " && exec \"$0\""};
+    RunningProgram velgor(kVelgor, {}, options);
+    const auto code = velgor.wait(10s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_NE(*code, 0) << "a failed start must not look like success";
+    EXPECT_NE(velgor.err().find("Не удалось подключить libz.so.1"), std::string::npos)
+        << velgor.err();
+    EXPECT_NE(velgor.err().find("Ошибка"), std::string::npos);
+    EXPECT_TRUE(filesIn(dir.path()).empty()) << "no file may be touched before the library";
+}
+
+// ---- the console front end ---------------------------------------------------
+
+// Sockets of the process that are listening (state 0A in /proc/net/tcp).
+int listeningSocketsOf(pid_t pid) {
+    std::set<std::string> inodes;
+    const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(fdDir)) {
+        std::error_code error;
+        const auto target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+    }
+    int listening = 0;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retr, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >>
+                timeout >> inode;
+            if (state == "0A" && inodes.count(inode) != 0) ++listening;
+        }
+    }
+    return listening;
+}
+
+class ConsoleRelay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.write("initmkp1.ini", std::to_string(source.port()) + "\n127.0.0.1\n");
+        dir.write("initmkp2.ini", std::to_string(consumer.port()) + "\n127.0.0.1\n");
+        dir.write("name.ini", "\xCF\xF0\xE8\xE1\xEE\xF0\n");  // "Прибор" in Windows-1251
+    }
+
+    TempDir dir;
+    LoopbackListener source;
+    LoopbackListener consumer;
+};
+
+TEST_F(ConsoleRelay, RelaysLinesShowsStatusAndEndsOnSignal) {
+    for (int quitSignal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(quitSignal == SIGTERM ? "SIGTERM" : "SIGINT");
+        // Arguments are not used: the program runs as without them.
+        RunningProgram velgor(kVelgor, {"--no-such-option", "x"}, consoleIn(dir));
+
+        const int sourceConn = source.accept(10s);
+        ASSERT_GE(sourceConn, 0) << velgor.err();
+        const int consumerConn = consumer.accept(10s);
+        ASSERT_GE(consumerConn, 0);
+        std::string received;
+        ASSERT_TRUE(readUntil(consumerConn, "#TEXT\r\n", received, 5s)) << received;
+        EXPECT_EQ(received, "#\xCF\xF0\xE8\xE1\xEE\xF0\r\n#47.198200\r\n#39.628200\r\n#TEXT\r\n");
+        ASSERT_TRUE(velgor.waitForOutput(
+            "Клиент: " + std::string(consumer.port() > 9999 ? " " : "  ") +
+                std::to_string(consumer.port()) + "  Соединение 127.0.0.1",
+            5s))
+            << velgor.out();
+
+        const std::string line = "*8D4840D6202CC371C32CE0576098;";
+        ASSERT_TRUE(sendAll(sourceConn, "#ignored\r\n" + line + "\r\n"));
+        received.clear();
+        ASSERT_TRUE(readUntil(consumerConn, "\r\n", received, 5s));
+        EXPECT_EQ(received, line + "\r\n");
+        EXPECT_TRUE(velgor.waitForOutput(line + "\n", 3s)) << velgor.out();
+        EXPECT_EQ(listeningSocketsOf(velgor.pid()), 0) << "the relay is a client only";
+
+        velgor.signal(quitSignal);
+        const auto code = velgor.wait(5s);
+        ASSERT_TRUE(code.has_value()) << "the program did not end on the signal";
+        EXPECT_EQ(*code, 0);
+        ::close(sourceConn);
+        ::close(consumerConn);
+    }
+}
+
+TEST_F(ConsoleRelay, EndsPromptlyWhileAConnectHangs) {
+    LoopbackListener full(0);
+    full.fillBacklog();
+    dir.write("initmkp1.ini", std::to_string(full.port()) + "\n127.0.0.1\n");
+    RunningProgram velgor(kVelgor, {}, consoleIn(dir));
+    ASSERT_TRUE(velgor.waitForOutput("Идет установление связи", 5s)) << velgor.out();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(velgor.out().find("Ошибка connect"), std::string::npos)
+        << "the connect was meant to hang:\n" << velgor.out();
+
+    const auto before = std::chrono::steady_clock::now();
+    velgor.signal(SIGTERM);
+    const auto code = velgor.wait(10s);
+    const auto took = std::chrono::steady_clock::now() - before;
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0);
+    // The system's own connect time-out is minutes; the program must not wait for it.
+    EXPECT_LT(took, 3s) << "took "
+                        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                        << " ms";
+    RecordProperty("shutdown_ms", static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+}  // namespace
+}  // namespace velgor::test
