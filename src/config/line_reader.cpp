@@ -1,0 +1,32 @@
+#include "config/line_reader.h"
+
+namespace velgor {
+
+LineReader LineReader::open(const std::string& dir, std::string_view fileName) {
+    return LineReader(openSettingsFileForReading(dir, fileName));
+}
+
+int LineReader::nextChar() {
+    const int c = std::getc(file_.get());
+    if (c != '\r') return c;
+    const int next = std::getc(file_.get());
+    if (next == '\n') return '\n';
+    if (next != EOF) std::ungetc(next, file_.get());
+    return '\r';
+}
+
+bool LineReader::readLine(char* dest, std::size_t size) {
+    if (!file_ || dest == nullptr || size < 2) return false;
+    std::size_t count = 0;
+    while (count + 1 < size) {
+        const int c = nextChar();
+        if (c == EOF) break;
+        dest[count++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    if (count == 0) return false;
+    dest[count] = '\0';
+    return true;
+}
+
+}  // namespace velgor

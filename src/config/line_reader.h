@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "config/settings_path.h"
+
+namespace velgor {
+
+// Reads a settings file line by line the way a text-mode stream of the Windows
+// C run-time does, on every platform: a CR immediately followed by LF reads as
+// a single LF, and any other CR is an ordinary character.
+class LineReader {
+  public:
+    explicit LineReader(StdioFile file) : file_(std::move(file)) {}
+
+    // Opens a settings file; the reader is not open() when the file is absent.
+    static LineReader open(const std::string& dir, std::string_view fileName);
+
+    bool isOpen() const { return file_ != nullptr; }
+
+    // One bounded line read into dest of size bytes: at most size - 1
+    // characters, up to and including the next LF, then a terminating NUL; the
+    // rest of a longer line is left for the next read. Bytes are copied as they
+    // come, NUL bytes included. A read that finds the end of the file delivers
+    // nothing, leaves dest exactly as it was and returns false; so does every
+    // read when the reader is not open or size is below 2.
+    bool readLine(char* dest, std::size_t size);
+
+  private:
+    int nextChar();
+
+    StdioFile file_;
+};
+
+}  // namespace velgor

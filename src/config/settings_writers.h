@@ -1,0 +1,46 @@
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "config/relay_settings.h"
+
+namespace velgor {
+
+// Every writer rewrites its whole file in dir (empty = the working directory):
+// it is opened as text for writing (created or emptied) and each value is
+// written followed by the platform's text line end. A writer returns true only
+// when the file was opened and every byte of it was written and closed; when
+// it cannot be opened nothing is written. No writer reports anything else.
+//
+// Dialog texts are written byte for byte, as a dialog's edit field gives them:
+// up to a NUL byte, and at most the 255 bytes that a field holds.
+
+// The lines as given (no cut, no limit), each followed by a line end.
+bool writeSettingsLines(const std::string& dir, std::string_view fileName,
+                        std::initializer_list<std::string_view> lines);
+
+// "BinarComOn.ini": binaryMode, compressEnabled, watchdogEnabled, noDataLimit, as decimals.
+bool saveModeFile(const std::string& dir, const RelaySettings& settings);
+
+// "BinarComOn.ini" from the no-data limit dialog: the three flags as decimals,
+// then the limit text as typed.
+bool writeLimitDialogModeFile(const std::string& dir, const RelaySettings& settings,
+                              std::string_view limitText);
+
+// A link's endpoint file ("initmkp1.ini" or "initmkp2.ini"): port text, host text.
+bool writeEndpointFile(const std::string& dir, std::string_view fileName, std::string_view portText,
+                       std::string_view hostText);
+
+// "point.ini": latitude text, longitude text (decimal degrees as typed).
+bool writePointFile(const std::string& dir, std::string_view latitudeText,
+                    std::string_view longitudeText);
+
+// One-text files: "name.ini", "porog.ini", "time.ini", "frequency.ini".
+bool writeNameFile(const std::string& dir, std::string_view nameText);
+bool writeThresholdFile(const std::string& dir, std::string_view thresholdText);
+bool writeCompressStepFile(const std::string& dir, std::string_view ticksText);
+bool writeFrequencyFile(const std::string& dir, std::string_view frequencyText);
+
+}  // namespace velgor
