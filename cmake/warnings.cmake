@@ -3,7 +3,7 @@ add_library(velgor_warnings INTERFACE)
 target_compile_options(velgor_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
   -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual
-  -Wnull-dereference -Wformat=2)
+  -Wformat=2)
 if(VELGOR_WERROR)
   target_compile_options(velgor_warnings INTERFACE -Werror)
 endif()
