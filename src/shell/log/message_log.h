@@ -22,7 +22,7 @@ inline constexpr int PANE_LOG_LINES = 18;
 // Told about every change of what the status pane shows, so that a front end
 // can draw it (a window) or print it (the console).
 class PaneObserver {
-public:
+  public:
     virtual ~PaneObserver() = default;
     virtual void logLineShown(std::string_view text) = 0;  // new bottom line (line 17)
     virtual void statusLinesChanged() = 0;
@@ -32,12 +32,15 @@ public:
 // the per-tick step shows only the newest, and the model of the 18 scrolling
 // log lines and the two link status lines. Main thread only.
 class MessageLog {
-public:
+  public:
     MessageLog();
 
-    // text: NUL-terminated; more than 1023 bytes are cut to fit a slot.
+    // text: NUL-terminated; more than 1023 bytes are cut to fit a slot. Modes
+    // other than LOG_STORE and LOG_SHOW act as LOG_SHOW_NEWEST, which ignores
+    // the text (it may be null).
     void logMessage(const char* text, int mode);
-    // LOG_STORE with a known length (the decoder's hot path; no strlen).
+    // LOG_STORE with a known length (the decoder's hot path): one bounded copy,
+    // no strlen, no allocation. More than 1023 bytes are cut.
     void storeNewest(const char* text, std::size_t length);
 
     int newestSlot() const { return newestSlot_; }
@@ -48,6 +51,8 @@ public:
     std::string_view logLine(int line) const;
 
     // The two status lines, formatted from the link slots' port and status text.
+    // A status text is read up to its first NUL and at most 255 bytes, the size
+    // of a link slot's text field.
     void refreshStatusLines(std::uint16_t sourcePort, std::string_view sourceStatus,
                             std::uint16_t consumerPort, std::string_view consumerStatus);
     const std::string& sourceStatusLine() const { return sourceStatusLine_; }
@@ -55,13 +60,16 @@ public:
 
     void setObserver(PaneObserver* observer) { observer_ = observer; }
 
-private:
-    void scrollIn(std::string_view text);
+  private:
+    void scrollIn(const char* text, std::size_t length);
 
     std::array<std::array<char, LOG_SLOT_BYTES>, LOG_SLOT_COUNT> slots_{};
     int newestSlot_ = 0;
     int shownSlot_ = 0;
-    std::array<std::string, PANE_LOG_LINES> lines_;  // ring: lines_[(top_ + i) % 18] is line i
+    // The 18 log lines as a ring, so that scrolling moves an index instead of
+    // 17 texts: line i is lineText_[(top_ + i) % 18].
+    std::array<std::array<char, LOG_SLOT_BYTES>, PANE_LOG_LINES> lineText_{};
+    std::array<std::size_t, PANE_LOG_LINES> lineLength_{};
     int top_ = 0;
     std::string sourceStatusLine_;
     std::string consumerStatusLine_;

@@ -1,0 +1,195 @@
+#include "support/poll_host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "links/relay.h"
+#include "links/socket_event.h"
+
+namespace velgor::test {
+
+using Clock = std::chrono::steady_clock;
+
+// One task handed over by another thread. The asking thread waits until it has
+// run, or until shutdown abandons it; an abandoned task must never run, since it
+// refers to the asking thread's stack.
+struct PollHost::Request {
+    enum class Stage { Pending, Done, Abandoned };
+    const std::function<void()>* task = nullptr;
+    Stage stage = Stage::Pending;
+};
+
+PollHost::PollHost() : mainThread_(std::this_thread::get_id()) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
+    wakeRead_ = ends[0];
+    wakeWrite_ = ends[1];
+}
+
+PollHost::~PollHost() {
+    beginShutdown();
+    ::close(wakeRead_);
+    ::close(wakeWrite_);
+}
+
+void PollHost::setTicking(bool on) {
+    ticking_ = on;
+    nextTick_ = Clock::now() + POLL_HOST_TICK;
+}
+
+void PollHost::beginShutdown() {
+    ticking_ = false;
+    std::lock_guard lock(mutex_);
+    shuttingDown_ = true;
+    queue_.clear();
+    answered_.notify_all();
+}
+
+bool PollHost::runOnMainThread(const std::function<void()>& task) {
+    if (std::this_thread::get_id() == mainThread_) {
+        {
+            std::lock_guard lock(mutex_);
+            if (shuttingDown_) return false;
+        }
+        task();
+        ++tasksRun_;
+        return true;
+    }
+    auto request = std::make_shared<Request>();
+    request->task = &task;
+    {
+        std::lock_guard lock(mutex_);
+        if (shuttingDown_) return false;
+        queue_.push_back(request);
+    }
+    wake();
+    std::unique_lock lock(mutex_);
+    answered_.wait(lock, [&] { return request->stage == Request::Stage::Done || shuttingDown_; });
+    if (request->stage == Request::Stage::Done) return true;
+    request->stage = Request::Stage::Abandoned;
+    return false;
+}
+
+void PollHost::watchSocket(int link, int socket) { watched_[static_cast<std::size_t>(link)] = socket; }
+
+void PollHost::unwatchSocket(int link, int /*socket*/) {
+    watched_[static_cast<std::size_t>(link)] = -1;
+}
+
+int PollHost::eventsDelivered(int link, int event) const {
+    const auto i = static_cast<std::size_t>(link);
+    if (event == FD_READ) return readEvents_[i];
+    if (event == FD_CLOSE) return closeEvents_[i];
+    return 0;
+}
+
+void PollHost::pump(std::chrono::milliseconds duration) {
+    const auto deadline = Clock::now() + duration;
+    for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
+        step(std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+    }
+    runQueuedTasks();
+}
+
+bool PollHost::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    // Conditions often depend on what another thread or a peer does; a short
+    // poll keeps them checked often without spinning.
+    constexpr std::chrono::milliseconds RECHECK{10};
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (done()) return true;
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        step(std::min(RECHECK, std::chrono::ceil<std::chrono::milliseconds>(deadline - now)));
+    }
+}
+
+void PollHost::step(std::chrono::milliseconds wait) {
+    runQueuedTasks();
+
+    auto timeout = wait;
+    if (ticking_) {
+        const auto untilTick =
+            std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - Clock::now());
+        timeout = std::clamp(untilTick, std::chrono::milliseconds{0}, wait);
+    }
+
+    std::vector<pollfd> fds{pollfd{wakeRead_, POLLIN, 0}};
+    std::vector<int> links;
+    for (int link = 0; link < LINK_COUNT; ++link) {
+        if (watched_[static_cast<std::size_t>(link)] < 0) continue;
+        fds.push_back(pollfd{watched_[static_cast<std::size_t>(link)], POLLIN, 0});
+        links.push_back(link);
+    }
+    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
+    if (ready > 0) {
+        if (fds[0].revents != 0) drainWakePipe();
+        runQueuedTasks();
+        for (std::size_t i = 0; i < links.size(); ++i) {
+            if (fds[i + 1].revents != 0) deliverEvent(links[i], fds[i + 1].fd);
+        }
+    }
+
+    if (ticking_ && relay_ != nullptr && Clock::now() >= nextTick_) {
+        nextTick_ += POLL_HOST_TICK;
+        // A loop that fell behind does not catch up with a burst of ticks.
+        if (nextTick_ < Clock::now()) nextTick_ = Clock::now() + POLL_HOST_TICK;
+        relay_->tickDuties();
+    }
+}
+
+void PollHost::deliverEvent(int link, int socket) {
+    const auto i = static_cast<std::size_t>(link);
+    // An earlier handler of this pass may have dropped the link.
+    if (watched_[i] != socket || relay_ == nullptr) return;
+    const int event = pendingSocketEvent(socket);
+    if (event == FD_NONE) return;
+    if (event == FD_READ) ++readEvents_[i];
+    if (event == FD_CLOSE) ++closeEvents_[i];
+    if (link == LINK_SOURCE) {
+        relay_->handleSourceEvent(socket, event);
+    } else if (link == LINK_CONSUMER) {
+        relay_->handleConsumerEvent(socket, event);
+    }
+}
+
+void PollHost::runQueuedTasks() {
+    for (;;) {
+        std::shared_ptr<Request> request;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue_.empty() || shuttingDown_) return;
+            request = queue_.front();
+            queue_.pop_front();
+            if (request->stage != Request::Stage::Pending) continue;
+        }
+        // Runs without the mutex: the task may watch sockets or refresh.
+        (*request->task)();
+        ++tasksRun_;
+        {
+            std::lock_guard lock(mutex_);
+            request->stage = Request::Stage::Done;
+        }
+        answered_.notify_all();
+    }
+}
+
+void PollHost::wake() {
+    const char byte = 1;
+    // A full pipe already holds a wake-up.
+    (void)!::write(wakeWrite_, &byte, 1);
+}
+
+void PollHost::drainWakePipe() {
+    char bytes[64];
+    while (::read(wakeRead_, bytes, sizeof bytes) > 0) {
+    }
+}
+
+}  // namespace velgor::test
