@@ -1,0 +1,155 @@
+#include "feed/consumer_sender.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "feed/consumer_commands.h"
+#include "feed/send_loop.h"
+
+namespace velgor {
+namespace {
+
+constexpr const char* MESSAGE_COMPRESS = "Compress";
+constexpr const char* MESSAGE_COMPRESS_ERROR = "Error Compress";
+
+static_assert(BATCH_APPEND_LIMIT < CONSUMER_BLOCK_MAX);
+static_assert(static_cast<std::size_t>(CONSUMER_BLOCK_MAX) <= BATCH_CAPACITY);
+static_assert(frameCapacityFor(FRAME_PAYLOAD_MAX) <= SENDER_OUTPUT_CAPACITY);
+
+// Where to cut a block that must go out in two frames: just after the line end
+// nearest to its middle, so that lines stay whole; in the middle when no line end
+// leaves bytes on both sides. The cut is in 1..length-1 for length >= 2.
+std::size_t splitPointOf(const unsigned char* bytes, std::size_t length) {
+    // A cut at c (1..length-1) falls on a line end when bytes[c - 1] is LF.
+    const std::size_t middle = length / 2;
+    for (std::size_t distance = 0;; ++distance) {
+        const bool belowFits = middle > distance;
+        const bool aboveFits = middle + distance + 1 < length;
+        if (!belowFits && !aboveFits) return middle;
+        if (belowFits && bytes[middle - distance - 1] == '\n') return middle - distance;
+        if (aboveFits && bytes[middle + distance] == '\n') return middle + distance + 1;
+    }
+}
+
+}  // namespace
+
+ConsumerSender::ConsumerSender(const RelaySettings& settings, CompressFn compress, MessageLog& log,
+                               SocketOps& ops)
+    : settings_(settings), compress_(compress), log_(log), ops_(ops) {}
+
+int ConsumerSender::sendToConsumer(int socket, const char* bytes, int count) {
+    if (count < 0 || (count > 0 && bytes == nullptr)) return 0;
+    if (settings_.compressEnabled == 0) return sendWithRetry(ops_, socket, bytes, count);
+
+    int attempts = 0;
+    int offset = 0;
+    do {
+        const int piece = std::min(count - offset, CONSUMER_BLOCK_MAX);
+        attempts += batchAndFlush(socket, bytes + offset, piece);
+        offset += piece;
+    } while (offset < count);
+    return attempts;
+}
+
+int ConsumerSender::batchAndFlush(int socket, const char* bytes, int count) {
+    int attempts = 0;
+    if (batchLength_ + count <= BATCH_APPEND_LIMIT) {
+        if (count > 0) {
+            std::memcpy(batch_.data() + batchLength_, bytes, static_cast<std::size_t>(count));
+        }
+        batchLength_ += count;
+    } else {
+        // The new bytes would overflow the batch: what is there goes out now, and the
+        // new bytes begin the next batch.
+        flushBatch(socket, FlushKind::Overflow, attempts);
+        restartBatch(bytes, count);
+        log_.logMessage(MESSAGE_COMPRESS, LOG_SHOW);
+    }
+
+    if (batchTicks_ <= settings_.compressTicks) return attempts;
+
+    flushBatch(socket, FlushKind::Timed, attempts);
+    restartBatch(nullptr, 0);
+    return attempts;
+}
+
+void ConsumerSender::flushBatch(int socket, FlushKind kind, int& attempts) {
+    flushRange(socket, 0, static_cast<std::size_t>(batchLength_), kind, attempts);
+}
+
+// Compresses batch bytes [begin, begin + length), frames and sends them. When the
+// compressed block is too long for one frame, the range is cut in two and each half
+// goes out on its own, in order. Only ranges longer than about 65500 bytes can be too
+// long, so the cuts stop after a level or two. A compressor failure is shown and the
+// rest of the range is dropped; returns false then.
+bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind,
+                                int& attempts) {
+    unsigned long compressed = COMPRESS_CAPACITY;
+    const bool ok =
+        compress_ != nullptr &&
+        compress_(output_.data(), &compressed, batch_.data() + begin, length) == COMPRESS_OK &&
+        compressed <= COMPRESS_CAPACITY;
+    if (!ok) {
+        log_.logMessage(MESSAGE_COMPRESS_ERROR, LOG_SHOW);
+        return false;
+    }
+
+    std::size_t frameLength = compressed;
+    if (frameLength > FRAME_PAYLOAD_MAX) {
+        if (length < 2) {  // cannot be cut further; no real compressor gets here
+            log_.logMessage(MESSAGE_COMPRESS_ERROR, LOG_SHOW);
+            return false;
+        }
+        const std::size_t cut = splitPointOf(batch_.data() + begin, length);
+        return flushRange(socket, begin, cut, kind, attempts) &&
+               flushRange(socket, begin + cut, length - cut, kind, attempts);
+    }
+
+    // An overflow flush reports the compressed length, a timed flush the length on
+    // the wire.
+    if (kind == FlushKind::Overflow) logLengths(length, frameLength);
+    frameBlock(COMPRESSED_BLOCK, output_.data(), frameLength);
+    if (kind == FlushKind::Timed) logLengths(length, frameLength);
+
+    attempts += sendWithRetry(ops_, socket, reinterpret_cast<const char*>(output_.data()),
+                              static_cast<int>(frameLength));
+    return true;
+}
+
+void ConsumerSender::restartBatch(const char* bytes, int count) {
+    batchTicks_ = 0;
+    batchLength_ = 0;
+    if (count > 0) {
+        std::memcpy(batch_.data(), bytes, static_cast<std::size_t>(count));
+        batchLength_ = count;
+    }
+}
+
+void ConsumerSender::logLengths(std::size_t before, std::size_t after) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%d -> %d", static_cast<int>(before), static_cast<int>(after));
+    log_.logMessage(text, LOG_SHOW);
+}
+
+void ConsumerSender::handleConsumerCommand(const char* block, int count) {
+    switch (consumerCommandOf(block, count)) {
+        case ConsumerCommand::RawOutput:
+            rawPassThrough_ = 1;
+            break;
+        case ConsumerCommand::TextOutput:
+            rawPassThrough_ = 0;
+            break;
+        case ConsumerCommand::None:
+            break;
+    }
+}
+
+void ConsumerSender::advanceBatchClock() {
+    if (settings_.compressEnabled != 0 && batchTicks_ < std::numeric_limits<std::int32_t>::max()) {
+        ++batchTicks_;
+    }
+}
+
+}  // namespace velgor

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "config/relay_settings.h"
+#include "feed/compress_fn.h"
+#include "feed/frame_block.h"
+#include "shell/log/message_log.h"
+#include "sys/socket_ops.h"
+
+namespace velgor {
+
+// The compression batch: bytes waiting for the next flush.
+inline constexpr std::size_t BATCH_CAPACITY = 65536;
+// Appending stops here: bytes that would make the batch longer flush it first.
+inline constexpr int BATCH_APPEND_LIMIT = 65534;
+// The largest block one call takes in one piece (a whole socket read); larger
+// blocks are taken in pieces of this size, one after another.
+inline constexpr int CONSUMER_BLOCK_MAX = 65535;
+
+// Room the compressor is given: enough for any batch, so that a block too large for
+// a frame shows as a length, never as a compressor failure.
+inline constexpr std::size_t COMPRESS_CAPACITY = compressedSizeBound(BATCH_CAPACITY);
+// The output area holds the compressed block and then, in place, its frame.
+inline constexpr std::size_t SENDER_OUTPUT_CAPACITY =
+    COMPRESS_CAPACITY > FRAME_BYTES_MAX ? COMPRESS_CAPACITY : FRAME_BYTES_MAX;
+
+// Everything the relay sends to the consumer after the handshake. With compression
+// off each block goes out at once through the send loop. With compression on, blocks
+// are collected in a batch that is compressed, framed and sent by the first call
+// after more than `compressTicks` ticks, or earlier when the batch would overflow.
+// A batch whose compressed form would not fit one frame goes out as several frames
+// in order, split after line ends where there are any. The batch is emptied only by
+// a flush: it outlives a lost link and compression being switched off.
+//
+// Main thread only (callers hold the consumer lock). All buffers are members: one
+// instance holds about 200 KiB and allocates nothing per call.
+class ConsumerSender {
+  public:
+    ConsumerSender(const RelaySettings& settings, CompressFn compress, MessageLog& log,
+                   SocketOps& ops);
+    ConsumerSender(const ConsumerSender&) = delete;
+    ConsumerSender& operator=(const ConsumerSender&) = delete;
+
+    // Sends or batches `count` bytes. Returns the failed or partial send attempts of
+    // the sends this call made (0 when it made none).
+    int sendToConsumer(int socket, const char* bytes, int count);
+
+    // Interprets one received block: exactly "#SET OUT DATE ORIGINAL\r\n" switches
+    // raw pass-through on, exactly "#SET OUT DATE TEXT\r\n" switches it off; anything
+    // else is ignored.
+    void handleConsumerCommand(const char* block, int count);
+
+    // The 100 ms tick's step: counts a tick while compression is on.
+    void advanceBatchClock();
+
+    // 1 while the consumer asked for the source bytes as received, else 0.
+    std::int32_t rawPassThrough() const { return rawPassThrough_; }
+    std::int32_t batchTicks() const { return batchTicks_; }
+    std::int32_t batchLength() const { return batchLength_; }
+
+  private:
+    enum class FlushKind { Overflow, Timed };
+
+    int batchAndFlush(int socket, const char* bytes, int count);
+    void flushBatch(int socket, FlushKind kind, int& attempts);
+    bool flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind,
+                    int& attempts);
+    void restartBatch(const char* bytes, int count);
+    void logLengths(std::size_t before, std::size_t after);
+
+    const RelaySettings& settings_;
+    CompressFn compress_;
+    MessageLog& log_;
+    SocketOps& ops_;
+
+    std::int32_t rawPassThrough_ = 0;
+    std::int32_t batchTicks_ = 0;
+    std::int32_t batchLength_ = 0;
+    std::array<unsigned char, BATCH_CAPACITY> batch_{};
+    std::array<unsigned char, SENDER_OUTPUT_CAPACITY> output_{};
+};
+
+}  // namespace velgor

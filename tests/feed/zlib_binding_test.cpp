@@ -1,0 +1,58 @@
+#include "feed/zlib_binding.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+namespace velgor {
+namespace {
+
+TEST(ZlibBinding, PlatformLibraryBindsAndItsCompressMakesAZlibStream) {
+    const ZlibBinding binding;
+    ASSERT_EQ(binding.status(), ZlibBindStatus::Ok);
+    EXPECT_EQ(binding.fileName(), "libz.so.1");
+    ASSERT_NE(binding.compress(), nullptr);
+
+    const std::string text(5000, 'a');
+    std::vector<unsigned char> packed(compressedSizeBound(text.size()));
+    unsigned long packedLength = packed.size();
+    ASSERT_EQ(binding.compress()(packed.data(), &packedLength,
+                                 reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+              COMPRESS_OK);
+    EXPECT_LT(packedLength, 100u);
+
+    std::string unpacked(text.size(), '\0');
+    uLongf unpackedLength = unpacked.size();
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(unpacked.data()), &unpackedLength, packed.data(),
+                         packedLength),
+              Z_OK);
+    EXPECT_EQ(unpacked, text);
+}
+
+TEST(ZlibBinding, IncompleteOrMissingLibrariesAreTellsApart) {
+    struct Case {
+        const char* file;
+        ZlibBindStatus status;
+    };
+    for (const Case& c : {Case{VELGOR_FAKE_ZLIB_COMPRESS_ONLY, ZlibBindStatus::UncompressMissing},
+                          Case{VELGOR_FAKE_ZLIB_UNCOMPRESS_ONLY, ZlibBindStatus::CompressMissing},
+                          Case{"libvelgor-no-such-zlib.so.1", ZlibBindStatus::LibraryMissing}}) {
+        const ZlibBinding binding(c.file);
+        EXPECT_EQ(binding.status(), c.status) << c.file;
+        EXPECT_FALSE(binding.ok());
+        EXPECT_EQ(binding.compress(), nullptr);
+        EXPECT_EQ(binding.fileName(), c.file);
+    }
+}
+
+// compressedSizeBound must never promise less room than zlib needs.
+TEST(ZlibBinding, SizeBoundCoversZlibsOwn) {
+    for (unsigned long n : {0ul, 1ul, 4095ul, 16384ul, 65534ul, 65535ul, 65536ul, 1ul << 25}) {
+        EXPECT_GE(compressedSizeBound(n), compressBound(n)) << n;
+    }
+}
+
+}  // namespace
+}  // namespace velgor
