@@ -13,7 +13,7 @@ namespace velgor {
 // they come (Windows-1251 text); nothing is converted.
 template <std::size_t N>
 class FixedText {
-public:
+  public:
     static constexpr std::size_t capacity = N - 1;
 
     FixedText() { bytes_.fill('\0'); }
@@ -39,7 +39,7 @@ public:
 
     friend bool operator==(const FixedText& a, std::string_view b) { return a.view() == b; }
 
-private:
+  private:
     std::array<char, N> bytes_;
 };
 

@@ -22,10 +22,10 @@ struct RelaySettings {
     std::int32_t binaryMode = 0;
     std::int32_t compressEnabled = 0;
     std::int32_t watchdogEnabled = 0;
-    std::int32_t noDataLimit = 60;          // in ticks of 100 ms
-    std::int32_t signalThreshold = 50;      // compared unsigned with a record's level
-    std::int32_t compressTicks = 50;        // in ticks of 100 ms
-    std::int32_t timerFrequency = 12000000; // receiver clock counts per second (unsigned divisor)
+    std::int32_t noDataLimit = 60;           // in ticks of 100 ms
+    std::int32_t signalThreshold = 50;       // compared unsigned with a record's level
+    std::int32_t compressTicks = 50;         // in ticks of 100 ms
+    std::int32_t timerFrequency = 12000000;  // receiver clock counts per second (unsigned divisor)
     Text256 stationName{"Kervala"};
     double stationLatitude = 47.1982 * ARC_SECONDS_PER_DEGREE;
     double stationLongitude = 39.6282 * ARC_SECONDS_PER_DEGREE;

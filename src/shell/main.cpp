@@ -53,8 +53,10 @@ int main(int argc, char** argv) {
     }
     if (entry == nullptr) entry = loadFrontEnd(CONSOLE_MODULE, module);
     if (entry == nullptr) {
-        std::fprintf(stderr, "velgor: cannot load the front end %s next to the program or in "
-                             "../lib/velgor\n", CONSOLE_MODULE);
+        std::fprintf(stderr,
+                     "velgor: cannot load the front end %s next to the program or in "
+                     "../lib/velgor\n",
+                     CONSOLE_MODULE);
         return EXIT_FRONT_END_MISSING;
     }
     const FrontEndArgs args{argc, argv, zlib.compress()};

@@ -8,7 +8,7 @@ namespace velgor::test {
 
 // A listening socket on 127.0.0.1 with a port chosen by the system.
 class LoopbackListener {
-public:
+  public:
     explicit LoopbackListener(int backlog = 8);
     ~LoopbackListener();
     LoopbackListener(const LoopbackListener&) = delete;
@@ -22,7 +22,7 @@ public:
     // connects hang.
     void fillBacklog();
 
-private:
+  private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
     int fillers_[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
@@ -30,8 +30,7 @@ private:
 
 // Reads from a connected socket until `text` is among what was read (true) or
 // the limit passes; everything read is appended to `into`.
-bool readUntil(int fd, const std::string& text, std::string& into,
-               std::chrono::milliseconds limit);
+bool readUntil(int fd, const std::string& text, std::string& into, std::chrono::milliseconds limit);
 bool sendAll(int fd, const std::string& bytes);
 
 }  // namespace velgor::test

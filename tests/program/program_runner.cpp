@@ -75,7 +75,9 @@ RunningProgram::~RunningProgram() {
     if (errFd_ >= 0) ::close(errFd_);
 }
 
-void RunningProgram::signal(int signalNumber) { ::kill(pid_, signalNumber); }
+void RunningProgram::signal(int signalNumber) {
+    ::kill(pid_, signalNumber);
+}
 
 void RunningProgram::drain() {
     readAvailable(outFd_, out_);

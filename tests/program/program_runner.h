@@ -13,7 +13,7 @@ namespace velgor::test {
 // A program started by a test, with its output read back, in a working
 // directory and environment of the test's choosing.
 class RunningProgram {
-public:
+  public:
     struct Options {
         std::string workingDirectory;
         std::map<std::string, std::string> setEnv;  // added or replaced
@@ -35,10 +35,16 @@ public:
     // Reads output until `text` appears in stdout (or the limit passes).
     bool waitForOutput(const std::string& text, std::chrono::milliseconds limit);
 
-    const std::string& out() { drain(); return out_; }
-    const std::string& err() { drain(); return err_; }
+    const std::string& out() {
+        drain();
+        return out_;
+    }
+    const std::string& err() {
+        drain();
+        return err_;
+    }
 
-private:
+  private:
     void drain();
 
     pid_t pid_ = -1;
@@ -51,13 +57,13 @@ private:
 
 // A fresh temporary directory, removed with everything in it at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
     void write(const std::string& name, const std::string& content) const;
 
-private:
+  private:
     std::string path_;
 };
 

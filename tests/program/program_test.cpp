@@ -61,10 +61,9 @@ TEST_P(CompressionLibraryTest, IncompleteLibraryEndsWithItsCodeAndNoMessage) {
     EXPECT_EQ(filesIn(dir.path()), std::set<std::string>{"name.ini"});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FakeLibraries, CompressionLibraryTest,
-    ::testing::Values(LibraryCase{FAKE_ZLIB_EMPTY_DIR, 417 & 0xFF},
-                      LibraryCase{FAKE_ZLIB_COMPRESS_ONLY_DIR, 418 & 0xFF}));
+INSTANTIATE_TEST_SUITE_P(FakeLibraries, CompressionLibraryTest,
+                         ::testing::Values(LibraryCase{FAKE_ZLIB_EMPTY_DIR, 417 & 0xFF},
+                                           LibraryCase{FAKE_ZLIB_COMPRESS_ONLY_DIR, 418 & 0xFF}));
 
 TEST(CompressionLibrary, MissingLibraryIsReportedAndEndsWithFailure) {
     // Hide the system's library in a private mount namespace of the program.
@@ -75,7 +74,12 @@ TEST(CompressionLibrary, MissingLibraryIsReportedAndEndsWithFailure) {
     }
     TempDir dir;
     auto options = consoleIn(dir);
-    options.wrapper = {"unshare", "-m", "--propagation", "private", "sh", "-c",
+    options.wrapper = {"unshare",
+                       "-m",
+                       "--propagation",
+                       "private",
+                       "sh",
+                       "-c",
                        std::string("mount --bind /dev/null ") + libz + " && exec \"$0\""};
     RunningProgram velgor(kVelgor, {}, options);
     const auto code = velgor.wait(10s);
@@ -115,7 +119,7 @@ int listeningSocketsOf(pid_t pid) {
 }
 
 class ConsoleRelay : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir.write("initmkp1.ini", std::to_string(source.port()) + "\n127.0.0.1\n");
         dir.write("initmkp2.ini", std::to_string(consumer.port()) + "\n127.0.0.1\n");
@@ -140,10 +144,10 @@ TEST_F(ConsoleRelay, RelaysLinesShowsStatusAndEndsOnSignal) {
         std::string received;
         ASSERT_TRUE(readUntil(consumerConn, "#TEXT\r\n", received, 5s)) << received;
         EXPECT_EQ(received, "#\xCF\xF0\xE8\xE1\xEE\xF0\r\n#47.198200\r\n#39.628200\r\n#TEXT\r\n");
-        ASSERT_TRUE(velgor.waitForOutput(
-            "Клиент: " + std::string(consumer.port() > 9999 ? " " : "  ") +
-                std::to_string(consumer.port()) + "  Соединение 127.0.0.1",
-            5s))
+        ASSERT_TRUE(
+            velgor.waitForOutput("Клиент: " + std::string(consumer.port() > 9999 ? " " : "  ") +
+                                     std::to_string(consumer.port()) + "  Соединение 127.0.0.1",
+                                 5s))
             << velgor.out();
 
         const std::string line = "*8D4840D6202CC371C32CE0576098;";
@@ -171,7 +175,8 @@ TEST_F(ConsoleRelay, EndsPromptlyWhileAConnectHangs) {
     ASSERT_TRUE(velgor.waitForOutput("Идет установление связи", 5s)) << velgor.out();
     std::this_thread::sleep_for(300ms);
     ASSERT_EQ(velgor.out().find("Ошибка connect"), std::string::npos)
-        << "the connect was meant to hang:\n" << velgor.out();
+        << "the connect was meant to hang:\n"
+        << velgor.out();
 
     const auto before = std::chrono::steady_clock::now();
     velgor.signal(SIGTERM);
@@ -183,8 +188,9 @@ TEST_F(ConsoleRelay, EndsPromptlyWhileAConnectHangs) {
     EXPECT_LT(took, 3s) << "took "
                         << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
                         << " ms";
-    RecordProperty("shutdown_ms", static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    RecordProperty(
+        "shutdown_ms",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 namespace velgor {
 
-void ConsoleOutput::logLineShown(std::string_view text) { printLine(text); }
+void ConsoleOutput::logLineShown(std::string_view text) {
+    printLine(text);
+}
 
 void ConsoleOutput::statusLinesChanged() {
     if (log_.sourceStatusLine() != lastSource_) {

@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
-
 #include <array>
 #include <condition_variable>
 #include <memory>
@@ -21,7 +20,7 @@ class Relay;
 // readiness into FD_READ / FD_CLOSE events; a 100 ms timer runs the tick duties.
 class QtRelayHost : public QObject, public RelayHost {
     Q_OBJECT
-public:
+  public:
     static constexpr int TICK_MS = 100;
 
     QtRelayHost();
@@ -37,7 +36,7 @@ public:
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
 
-private:
+  private:
     struct Request;
     void onReadable(int link, int socket);
 

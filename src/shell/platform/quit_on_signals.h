@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QSocketNotifier>
-
 #include <memory>
 
 namespace velgor {
@@ -11,11 +10,11 @@ namespace velgor {
 // does. The handler only writes a byte to a pipe; the loop reads it.
 class QuitOnSignals : public QObject {
     Q_OBJECT
-public:
+  public:
     QuitOnSignals();
     ~QuitOnSignals() override;
 
-private:
+  private:
     int pipe_[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> notifier_;
 };

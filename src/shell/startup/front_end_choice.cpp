@@ -8,7 +8,9 @@
 namespace velgor {
 namespace {
 
-bool isSet(const char* value) { return value != nullptr && value[0] != '\0'; }
+bool isSet(const char* value) {
+    return value != nullptr && value[0] != '\0';
+}
 
 }  // namespace
 

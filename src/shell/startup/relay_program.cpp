@@ -13,11 +13,13 @@ RelayProgram::RelayProgram(RelayHost& host, CompressFn compress, std::string set
     probeSettingsDir(settingsDir_);
     LinkTable& links = relay_->links();
     // No other thread runs yet: the endpoints are filled in place.
-    loadSettings(settingsDir_, relay_->settings(), links.slot(LINK_LOCAL),
-                 links.slot(LINK_SOURCE), links.slot(LINK_CONSUMER));
+    loadSettings(settingsDir_, relay_->settings(), links.slot(LINK_LOCAL), links.slot(LINK_SOURCE),
+                 links.slot(LINK_CONSUMER));
 }
 
-RelayProgram::~RelayProgram() { shutdown(); }
+RelayProgram::~RelayProgram() {
+    shutdown();
+}
 
 void RelayProgram::startLinks() {
     reconnect_ = std::make_unique<ReconnectThread>(*relay_);

@@ -20,7 +20,7 @@ namespace velgor {
 //   ... event loop runs ...
 //   program.shutdown();                           // after host.beginShutdown()
 class RelayProgram {
-public:
+  public:
     // Probes the settings directory and loads every settings file (empty dir:
     // the working directory).
     RelayProgram(RelayHost& host, CompressFn compress, std::string settingsDir = {});
@@ -38,7 +38,7 @@ public:
     Relay& relay() { return *relay_; }
     const std::string& settingsDir() const { return settingsDir_; }
 
-private:
+  private:
     std::string settingsDir_;
     ConsumerLock consumerLock_;
     std::unique_ptr<Relay> relay_;
