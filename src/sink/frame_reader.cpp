@@ -11,22 +11,23 @@ constexpr std::uint8_t ETX = 0x03;
 constexpr std::uint8_t COMPRESSED_BLOCK = 101;
 constexpr std::size_t HEADER_BYTES = 4;  // type, length high, length low, zero
 
-// Inflates one zlib stream whose size is not known in advance.
-bool inflateAll(const std::uint8_t* data, std::size_t length, std::string& out) {
+// Inflates one zlib stream whose size is not known in advance, refusing output
+// beyond `limit` bytes.
+bool inflateAll(const std::uint8_t* data, std::size_t length, std::size_t limit, std::string& out) {
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) return false;
     stream.next_in = const_cast<Bytef*>(data);
     stream.avail_in = static_cast<uInt>(length);
     char chunk[16384];
     int rc = Z_OK;
-    while (rc == Z_OK) {
+    while (rc == Z_OK && out.size() <= limit) {
         stream.next_out = reinterpret_cast<Bytef*>(chunk);
         stream.avail_out = sizeof chunk;
         rc = inflate(&stream, Z_NO_FLUSH);
         out.append(chunk, sizeof chunk - stream.avail_out);
         if (rc == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) break;
     }
-    const bool ok = rc == Z_STREAM_END && stream.avail_in == 0;
+    const bool ok = rc == Z_STREAM_END && stream.avail_in == 0 && out.size() <= limit;
     inflateEnd(&stream);
     return ok;
 }
@@ -46,7 +47,7 @@ void FrameReader::feed(const std::uint8_t* bytes, std::size_t length) {
                 break;
             case State::OutsideDle:
                 if (b == STX) {
-                    frame_.clear();
+                    startFrame();
                     state_ = State::Inside;
                 } else {
                     strayBytes_ += 2;
@@ -58,12 +59,12 @@ void FrameReader::feed(const std::uint8_t* bytes, std::size_t length) {
                 if (b == DLE) {
                     state_ = State::InsideDle;
                 } else {
-                    frame_.push_back(b);
+                    keep(b);
                 }
                 break;
             case State::InsideDle:
                 if (b == DLE) {
-                    frame_.push_back(DLE);
+                    keep(DLE);
                     state_ = State::Inside;
                 } else if (b == ETX) {
                     finishFrame();
@@ -71,14 +72,28 @@ void FrameReader::feed(const std::uint8_t* bytes, std::size_t length) {
                 } else {
                     reject("a single DLE inside a frame");
                     state_ = b == STX ? State::Inside : State::Outside;
-                    frame_.clear();
+                    startFrame();
                 }
                 break;
         }
     }
 }
 
+void FrameReader::startFrame() {
+    frame_.clear();
+    frameTooLong_ = false;
+}
+
+void FrameReader::keep(std::uint8_t b) {
+    if (frame_.size() < MAX_FRAME) {
+        frame_.push_back(b);
+    } else {
+        frameTooLong_ = true;
+    }
+}
+
 void FrameReader::finishFrame() {
+    if (frameTooLong_) return reject("frame longer than its length field can describe");
     if (frame_.size() < HEADER_BYTES) return reject("frame shorter than its header");
     if (frame_[0] != COMPRESSED_BLOCK) return reject("frame type is not 101");
     const std::size_t declared = static_cast<std::size_t>(frame_[1]) << 8 | frame_[2];
@@ -89,8 +104,9 @@ void FrameReader::finishFrame() {
     }
     if (frame_[3] != 0) return reject("header byte after the length is not zero");
     std::string inflated;
-    if (!inflateAll(frame_.data() + HEADER_BYTES, payload, inflated)) {
-        return reject("payload is not one whole zlib stream");
+    if (!inflateAll(frame_.data() + HEADER_BYTES, payload, MAX_INFLATED, inflated)) {
+        return reject("payload is not one whole zlib stream of at most " +
+                      std::to_string(MAX_INFLATED) + " bytes");
     }
     ++framesRead_;
     onBlock_(inflated);

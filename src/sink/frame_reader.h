@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velgor::sink {
@@ -13,8 +14,15 @@ namespace velgor::sink {
 // the header (type 101, length = payload + 4, a zero byte) and inflates the
 // payload. Written from the wire format alone; it shares no code with the sender.
 class FrameReader {
-public:
+  public:
     using BlockHandler = std::function<void(const std::string& inflated)>;
+
+    // The largest frame content a 16-bit length field can describe (type, length,
+    // zero byte and payload, undoubled). Longer content is not kept.
+    static constexpr std::size_t MAX_FRAME = 0xFFFF;
+    // A block inflating to more than this is refused (a relay's batch holds at
+    // most 64 KiB; the margin leaves room for larger batches).
+    static constexpr std::size_t MAX_INFLATED = 1u << 20;
 
     explicit FrameReader(BlockHandler onBlock) : onBlock_(std::move(onBlock)) {}
 
@@ -28,13 +36,16 @@ public:
     std::uint64_t strayBytes() const { return strayBytes_; }
     const std::string& lastError() const { return lastError_; }
 
-private:
+  private:
+    void startFrame();
+    void keep(std::uint8_t b);
     void finishFrame();
     void reject(const std::string& why);
 
     enum class State { Outside, OutsideDle, Inside, InsideDle };
     State state_ = State::Outside;
     std::vector<std::uint8_t> frame_;  // undoubled bytes between STX and ETX
+    bool frameTooLong_ = false;        // more than MAX_FRAME bytes: dropped at its ETX
     BlockHandler onBlock_;
     std::uint64_t framesRead_ = 0;
     std::uint64_t badFrames_ = 0;

@@ -9,7 +9,9 @@ namespace velgor {
 DynamicLibrary::DynamicLibrary(const std::string& fileName)
     : handle_(dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
 
-DynamicLibrary::~DynamicLibrary() { release(); }
+DynamicLibrary::~DynamicLibrary() {
+    release();
+}
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)) {}

@@ -7,7 +7,7 @@ namespace velgor {
 // A shared library attached at run time by its bare file name, so the
 // platform's normal library search applies. Move-only owner of the handle.
 class DynamicLibrary {
-public:
+  public:
     DynamicLibrary() = default;
     explicit DynamicLibrary(const std::string& fileName);
     ~DynamicLibrary();
@@ -21,7 +21,7 @@ public:
     void* entryPoint(const char* name) const;
     void release();
 
-private:
+  private:
     void* handle_ = nullptr;
 };
 

@@ -16,7 +16,9 @@ long SocketOps::recv(int socket, void* buffer, std::size_t capacity) {
     return ::recv(socket, buffer, capacity, 0);
 }
 
-void SocketOps::pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+void SocketOps::pause(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
 
 SocketOps& systemSocketOps() {
     static SocketOps ops;

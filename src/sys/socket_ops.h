@@ -11,7 +11,7 @@ inline constexpr int INVALID_SOCKET_HANDLE = -1;
 // socket, so that tests can inject refused sends, short writes and resets, and
 // skip real pauses. The system implementation calls the platform directly.
 class SocketOps {
-public:
+  public:
     virtual ~SocketOps() = default;
     // One send, no flags beyond what keeps a closed peer from killing the
     // process. Returns the bytes sent, or -1 on failure.

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace velgor {
+
+// The name of the lock shared by every running copy of the relay on this machine
+// (for one user): it is also the lock file's name.
+inline constexpr char CONSUMER_LOCK_NAME[] = "winstfiledir";
+// How long a data send on the consumer link waits for the lock before it goes
+// ahead without it.
+inline constexpr std::chrono::milliseconds CONSUMER_LOCK_WAIT{5000};
+// How often a holder checks that its lock file is still the one under the
+// lock's name (a file removed by a clean-up would otherwise split the lock).
+inline constexpr std::chrono::milliseconds CONSUMER_LOCK_RECHECK{10000};
+
+// The lock around each data send on the consumer link, held by one holder at a
+// time across all processes of the user. It is an advisory lock (flock) on the
+// file "winstfiledir" in the user's runtime directory, so a holder that dies,
+// even by SIGKILL, leaves it free at once: the kernel drops the lock with the
+// holder's last descriptor.
+//
+// Each ConsumerLock object is one holder, also against other objects in the same
+// process. It is not shared by a forked child: a child makes its own. Use it from
+// one thread only.
+class ConsumerLock {
+  public:
+    // The lock file in lockDirectory() (the user's runtime directory).
+    ConsumerLock();
+    // The lock file in the given directory, which must exist (for tests).
+    explicit ConsumerLock(std::string directory,
+                          std::chrono::milliseconds recheckInterval = CONSUMER_LOCK_RECHECK);
+    ~ConsumerLock();
+    ConsumerLock(ConsumerLock&& other) noexcept;
+    ConsumerLock& operator=(ConsumerLock&& other) noexcept;
+    ConsumerLock(const ConsumerLock&) = delete;
+    ConsumerLock& operator=(const ConsumerLock&) = delete;
+
+    // Takes the lock, waiting at most `limit`. Returns whether it was taken;
+    // false also when the lock file cannot be opened (at once, without waiting)
+    // and when this object holds it already (the lock is not re-entrant).
+    bool acquire(std::chrono::milliseconds limit);
+    // Frees the lock if this object holds it; otherwise does nothing.
+    void release();
+
+    bool held() const { return held_; }
+    // Whether the lock file is open (acquire can succeed at all).
+    bool usable() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+  private:
+    bool openFile();
+    void closeFile();
+    bool fileStillNamed() const;
+
+    std::string path_;
+    int fd_ = -1;
+    bool held_ = false;
+    std::chrono::milliseconds recheckInterval_;
+    std::chrono::steady_clock::time_point nextRecheck_;
+};
+
+// Takes a ConsumerLock for one scope and frees it at the end if it was taken.
+class ConsumerLockHold {
+  public:
+    explicit ConsumerLockHold(ConsumerLock& lock,
+                              std::chrono::milliseconds limit = CONSUMER_LOCK_WAIT)
+        : lock_(lock), taken_(lock.acquire(limit)) {}
+    ~ConsumerLockHold() {
+        if (taken_) lock_.release();
+    }
+    ConsumerLockHold(const ConsumerLockHold&) = delete;
+    ConsumerLockHold& operator=(const ConsumerLockHold&) = delete;
+
+    bool taken() const { return taken_; }
+
+  private:
+    ConsumerLock& lock_;
+    bool taken_;
+};
+
+// The user's runtime directory: $XDG_RUNTIME_DIR when it names a directory, else
+// "velgor-<uid>" under /tmp, created with mode 0700. Empty when neither can be
+// used (then the lock cannot be taken, and the relay sends without it).
+std::string lockDirectory();
+// The same choice with its inputs given: the value of XDG_RUNTIME_DIR (may be
+// null) and the directory that holds the per-user fallback directory.
+std::string lockDirectory(const char* runtimeDir, const std::string& fallbackRoot);
+
+}  // namespace velgor

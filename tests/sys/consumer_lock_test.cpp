@@ -1,0 +1,176 @@
+#include "sys/consumer_lock.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+namespace velgor {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct TempDir {
+    std::string path = [] {
+        std::string p = (std::filesystem::temp_directory_path() / "lock-test-XXXXXX").string();
+        return ::mkdtemp(p.data()) != nullptr ? p : std::string("/nonexistent");
+    }();
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+// One number from the child process to the parent (an event, or a time).
+struct Pipe {
+    int fds[2] = {-1, -1};
+    Pipe() { EXPECT_EQ(::pipe(fds), 0); }
+    ~Pipe() {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    void put(std::int64_t value) const { (void)!::write(fds[1], &value, sizeof value); }
+    std::int64_t take() const {
+        std::int64_t value = -1;
+        return ::read(fds[0], &value, sizeof value) == sizeof value ? value : -1;
+    }
+};
+
+std::int64_t nowNs() {
+    return Clock::now().time_since_epoch() / 1ns;
+}
+
+int exitStatusOf(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(ConsumerLock, SecondProcessWaitsForTheHolderAndGetsTheLockAfterRelease) {
+    TempDir dir;
+    ConsumerLock holder(dir.path);
+    ASSERT_TRUE(holder.acquire(0ms));
+    Pipe toParent;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ConsumerLock waiter(dir.path);
+        if (waiter.acquire(0ms)) _exit(3);  // taken while the parent holds it
+        toParent.put(0);                    // now waiting
+        const bool taken = waiter.acquire(30s);
+        toParent.put(nowNs());
+        _exit(taken ? 0 : 4);
+    }
+    ASSERT_EQ(toParent.take(), 0);
+    std::this_thread::sleep_for(200ms);
+    const std::int64_t releasedAt = nowNs();
+    holder.release();
+    const std::int64_t takenAt = toParent.take();
+    EXPECT_EQ(exitStatusOf(child), 0);
+    EXPECT_GE(takenAt, releasedAt);
+}
+
+TEST(ConsumerLock, WaitThatRunsOutReturnsFalseAfterTheLimit) {
+    TempDir dir;
+    ConsumerLock first(dir.path);
+    ConsumerLock second(dir.path);  // another holder, even in the same process
+    ASSERT_TRUE(first.acquire(0ms));
+    for (auto limit : {0ms, 300ms}) {
+        const auto start = Clock::now();
+        EXPECT_FALSE(second.acquire(limit));
+        EXPECT_GE(Clock::now() - start, limit);
+    }
+    // The caller whose wait ran out goes on without the lock; its release must
+    // not free the holder's lock. Nor is the lock re-entrant for its holder.
+    second.release();
+    EXPECT_FALSE(ConsumerLock(dir.path).acquire(0ms));
+    EXPECT_FALSE(first.acquire(0ms));
+    first.release();
+    EXPECT_TRUE(second.acquire(0ms));
+}
+
+TEST(ConsumerLock, HolderKilledWithSigkillLeavesTheLockFree) {
+    TempDir dir;
+    Pipe toParent;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ConsumerLock holder(dir.path);
+        toParent.put(holder.acquire(0ms) ? 1 : 0);
+        for (;;) ::pause();
+    }
+    ASSERT_EQ(toParent.take(), 1);
+    ConsumerLock next(dir.path);
+    EXPECT_FALSE(next.acquire(0ms));
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    EXPECT_EQ(exitStatusOf(child), 128 + SIGKILL);
+    EXPECT_TRUE(next.acquire(0ms));
+}
+
+TEST(ConsumerLock, MovedHolderKeepsTheLockAndADestroyedOneFreesIt) {
+    TempDir dir;
+    ConsumerLock other(dir.path);
+    {
+        ConsumerLock first(dir.path);
+        ASSERT_TRUE(first.acquire(0ms));
+        ConsumerLock moved(std::move(first));
+        EXPECT_FALSE(other.acquire(0ms));
+        first = ConsumerLock(dir.path);  // the moved-from object is usable again
+        EXPECT_FALSE(first.acquire(0ms));
+    }
+    EXPECT_TRUE(other.acquire(0ms));
+}
+
+TEST(ConsumerLock, UnopenableFileGivesFalseAtOnceWithoutWaiting) {
+    TempDir dir;
+    for (const std::string& where : {dir.path + "/missing", std::string()}) {
+        ConsumerLock lock(where);
+        const auto start = Clock::now();
+        EXPECT_FALSE(lock.acquire(60s)) << where;
+        EXPECT_LT(Clock::now() - start, 30s) << where;  // it did not wait for the limit
+    }
+}
+
+TEST(ConsumerLock, MovesOverToANewFileWhenItsFileIsRemoved) {
+    TempDir dir;
+    ConsumerLock old(dir.path, 0ms);  // checks its file on every acquire
+    std::filesystem::remove(old.path());
+    ConsumerLock newcomer(dir.path);  // makes a fresh file under the name
+    ASSERT_TRUE(newcomer.acquire(0ms));
+    EXPECT_FALSE(old.acquire(0ms));  // same name, same lock again
+    newcomer.release();
+    EXPECT_TRUE(old.acquire(0ms));
+}
+
+TEST(LockDirectory, RuntimeDirectoryOrPrivateFallback) {
+    TempDir runtime;
+    TempDir root;
+    EXPECT_EQ(lockDirectory(runtime.path.c_str(), root.path), runtime.path);
+
+    const std::string fallback = root.path + "/velgor-" + std::to_string(::geteuid());
+    auto mode = [&] {
+        struct stat st {};
+        return ::lstat(fallback.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? st.st_mode & 0777 : 0;
+    };
+    for (const char* unusable :
+         {static_cast<const char*>(nullptr), "", "relative/dir", "/nonexistent-runtime-dir"}) {
+        EXPECT_EQ(lockDirectory(unusable, root.path), fallback);
+        EXPECT_EQ(mode(), 0700u);
+        ASSERT_EQ(::chmod(fallback.c_str(), 0777), 0);  // left open: made private again
+    }
+    // A link in the fallback's place is not followed.
+    std::filesystem::remove(fallback);
+    std::filesystem::create_directory_symlink(runtime.path, fallback);
+    EXPECT_EQ(lockDirectory(nullptr, root.path), "");
+}
+
+}  // namespace
+}  // namespace velgor
