@@ -40,13 +40,15 @@ struct LinkSlot : LinkEndpoint {
 // the main thread, connection attempts on the reconnect thread); they are read and
 // written whole under `guard`, so no thread ever sees half of a text.
 class LinkTable {
-public:
+  public:
     LinkTable();
 
     LinkSlot& slot(int link) { return slots_[static_cast<std::size_t>(link)]; }
     const LinkSlot& slot(int link) const { return slots_[static_cast<std::size_t>(link)]; }
 
-    bool isUp(int link) const { return slot(link).state.load(std::memory_order_acquire) == LINK_UP; }
+    bool isUp(int link) const {
+        return slot(link).state.load(std::memory_order_acquire) == LINK_UP;
+    }
 
     LinkEndpoint endpoint(int link) const;
     void setEndpoint(int link, std::uint16_t port, std::string_view host);
@@ -57,7 +59,7 @@ public:
     // start-up runs before the reconnect thread and needs no lock).
     std::mutex& guard() const { return guard_; }
 
-private:
+  private:
     std::array<LinkSlot, LINK_COUNT> slots_;
     mutable std::mutex guard_;
 };

@@ -15,7 +15,7 @@ inline constexpr std::chrono::milliseconds RECONNECT_PAUSE{500};
 // attempt on each of them that is not up, the source first. stop() ends it
 // without waiting for a connect or name look-up in progress.
 class ReconnectThread {
-public:
+  public:
     explicit ReconnectThread(Relay& relay) : relay_(relay) {}
     ~ReconnectThread() { stop(); }
     ReconnectThread(const ReconnectThread&) = delete;
@@ -24,7 +24,7 @@ public:
     void start();
     void stop();
 
-private:
+  private:
     void run(std::stop_token stop);
 
     Relay& relay_;

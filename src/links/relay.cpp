@@ -3,9 +3,9 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <string>
 
+#include "links/link_send_ops.h"
 #include "links/link_texts.h"
 #include "links/socket_event.h"
 #include "links/tcp_connect.h"
@@ -13,32 +13,9 @@
 namespace velgor {
 namespace {
 
-int eventCode(int event) { return event & 0xFFFF; }
-
-// The send calls of the reconnect thread's handshake: its pauses end early, and
-// its sends stop, when the program is shutting down.
-class StoppableSocketOps : public SocketOps {
-public:
-    StoppableSocketOps(SocketOps& inner, std::stop_token stop) : inner_(inner), stop_(stop) {}
-
-    long send(int socket, const void* data, std::size_t length) override {
-        if (stop_.stop_requested()) return -1;
-        return inner_.send(socket, data, length);
-    }
-    long recv(int socket, void* buffer, std::size_t capacity) override {
-        return inner_.recv(socket, buffer, capacity);
-    }
-    void pause(std::chrono::milliseconds duration) override {
-        std::mutex mutex;
-        std::condition_variable_any wake;
-        std::unique_lock lock(mutex);
-        wake.wait_for(lock, stop_, duration, [] { return false; });
-    }
-
-private:
-    SocketOps& inner_;
-    std::stop_token stop_;
-};
+int eventCode(int event) {
+    return event & 0xFFFF;
+}
 
 void closeSocket(int socket) {
     if (socket != INVALID_SOCKET_HANDLE) ::close(socket);
@@ -50,8 +27,9 @@ Relay::Relay(RelayHost& host, CompressFn compress, ConsumerLock& consumerLock, S
     : host_(host),
       consumerLock_(consumerLock),
       ops_(ops),
+      sendOps_(ops),
       display_(settings_, log_),
-      sender_(settings_, compress, log_, ops),
+      sender_(settings_, compress, log_, sendOps_),
       decoder_(settings_, *this) {}
 
 void Relay::handleSourceEvent(int socket, int event) {
@@ -120,7 +98,9 @@ void Relay::showLine(const char* line, std::size_t length) {
     display_.displayReceivedLine(line, length);
 }
 
-void Relay::lineFinished() { noDataTicks_.store(0, std::memory_order_relaxed); }
+void Relay::lineFinished() {
+    noDataTicks_.store(0, std::memory_order_relaxed);
+}
 
 HandshakeValues Relay::handshakeValues() const {
     std::lock_guard lock(settingsGuard_);
@@ -189,7 +169,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
     noDataTicks_.store(0, std::memory_order_relaxed);
 
     if (link == LINK_CONSUMER) {
-        StoppableSocketOps handshakeOps(ops_, stop);
+        LinkSendOps handshakeOps(ops_, stop);
         sendConsumerHandshake(handshakeOps, socket, handshakeValues());
     }
 

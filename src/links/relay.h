@@ -13,6 +13,7 @@
 #include "feed/compress_fn.h"
 #include "feed/consumer_handshake.h"
 #include "feed/consumer_sender.h"
+#include "links/link_send_ops.h"
 #include "links/link_table.h"
 #include "links/relay_host.h"
 #include "shell/log/message_log.h"
@@ -28,7 +29,7 @@ inline constexpr std::size_t SOCKET_READ_MAX = 65535;
 // display, the consumer sender and the message log, with the handlers the event
 // loop calls. Everything but connectLink runs on the main thread.
 class Relay : private LineOutlet {
-public:
+  public:
     Relay(RelayHost& host, CompressFn compress, ConsumerLock& consumerLock,
           SocketOps& ops = systemSocketOps());
     Relay(const Relay&) = delete;
@@ -64,7 +65,7 @@ public:
 
     std::int32_t noDataTicks() const { return noDataTicks_.load(std::memory_order_relaxed); }
 
-private:
+  private:
     void forwardLine(const char* line, std::size_t length) override;
     void showLine(const char* line, std::size_t length) override;
     void lineFinished() override;
@@ -76,6 +77,7 @@ private:
     RelayHost& host_;
     ConsumerLock& consumerLock_;
     SocketOps& ops_;
+    LinkSendOps sendOps_;  // the consumer sender's: no pauses on a dead connection
     mutable std::mutex settingsGuard_;
     RelaySettings settings_;
     LinkTable links_;

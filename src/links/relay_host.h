@@ -8,7 +8,7 @@ namespace velgor {
 // loop. The desktop and console front ends implement it on Qt's event loop;
 // tests implement it on a small loop of their own.
 class RelayHost {
-public:
+  public:
     virtual ~RelayHost() = default;
 
     // Runs `task` on the main thread and returns once it has run. Called by the

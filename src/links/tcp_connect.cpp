@@ -68,7 +68,9 @@ AttemptStep resolveIPv4(const char* host, std::stop_token stop, in_addr& address
     return AttemptStep::Done;
 }
 
-int createTcpSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+int createTcpSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
 
 void disableNagle(int socket) {
     const int on = 1;

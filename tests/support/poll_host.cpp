@@ -76,7 +76,9 @@ bool PollHost::runOnMainThread(const std::function<void()>& task) {
     return false;
 }
 
-void PollHost::watchSocket(int link, int socket) { watched_[static_cast<std::size_t>(link)] = socket; }
+void PollHost::watchSocket(int link, int socket) {
+    watched_[static_cast<std::size_t>(link)] = socket;
+}
 
 void PollHost::unwatchSocket(int link, int /*socket*/) {
     watched_[static_cast<std::size_t>(link)] = -1;

@@ -34,7 +34,7 @@ inline constexpr std::chrono::milliseconds POLL_HOST_TICK{100};
 // - Ticks are the test's business (relay.tickDuties()), unless setTicking(true):
 //   then pumping calls tickDuties every 100 ms.
 class PollHost : public RelayHost {
-public:
+  public:
     PollHost();
     ~PollHost() override;
     PollHost(const PollHost&) = delete;
@@ -63,7 +63,7 @@ public:
     int eventsDelivered(int link, int event) const;
     int tasksRun() const { return tasksRun_; }
 
-private:
+  private:
     struct Request;
 
     // One pass: queued tasks, one poll of at most `wait`, events, a due tick.

@@ -1,0 +1,193 @@
+// Connection attempts on the source and consumer links: what each attempt shows,
+// what it leaves in the slot, and the reconnect thread's rhythm.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "links/link_rig.h"
+
+namespace velgor::test {
+namespace {
+
+using Statuses = std::vector<std::string>;
+
+const std::string CONNECTING = "Идет установление связи";
+const std::string CONNECT_ERROR = "Ошибка connect";
+const std::string CONNECTED_LOOPBACK = "Соединение 127.0.0.1";
+const std::string DROPPED = "Связь разорвана";
+
+std::string linkName(const ::testing::TestParamInfo<int>& param) {
+    return param.param == LINK_SOURCE ? "Source" : "Consumer";
+}
+
+class ConnectAttemptTest : public ::testing::TestWithParam<int> {
+  protected:
+    int link() const { return GetParam(); }
+    LinkRig rig;
+};
+
+INSTANTIATE_TEST_SUITE_P(BothLinks, ConnectAttemptTest,
+                         ::testing::Values(LINK_SOURCE, LINK_CONSUMER), linkName);
+
+// Nothing listens: the attempt shows its progress, then the failure; the state
+// stays what it was (here the initial LINK_IDLE) and no socket is left open.
+TEST_P(ConnectAttemptTest, RefusedAttemptShowsConnectErrorAndLeavesStateAlone) {
+    RefusingPort nobody;
+    rig.setEndpoint(link(), nobody.port());
+    const int descriptors = openDescriptorCount();
+
+    rig.attempt(link());
+
+    EXPECT_EQ(rig.statuses.of(link()), (Statuses{CONNECTING, CONNECT_ERROR}));
+    EXPECT_EQ(rig.state(link()), LINK_IDLE);
+    EXPECT_EQ(rig.socketOf(link()), INVALID_SOCKET_HANDLE);
+    EXPECT_EQ(rig.host.watchedSocket(link()), -1);
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+    // The other link's line shows nothing of it.
+    const int other = link() == LINK_SOURCE ? LINK_CONSUMER : LINK_SOURCE;
+    EXPECT_EQ(rig.status(other), "");
+}
+
+// Host texts that are neither a known name nor a dotted address: "Ошибка " and the
+// text as written, cut to the 255 bytes of the status field.
+TEST_P(ConnectAttemptTest, UnresolvableHostShowsErrorWithTheHostText) {
+    const std::string longName(255, 'x');  // longer than any resolvable name
+    struct Case {
+        std::string host;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"no-such-host.invalid", "Ошибка no-such-host.invalid"},
+        {"300.1.2.3", "Ошибка 300.1.2.3"},
+        // "Ошибка " is 7 bytes in Windows-1251: 248 bytes of the name fit after it.
+        {longName, "Ошибка " + longName.substr(0, 248)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host.substr(0, 40));
+        rig.statuses.clear();
+        rig.setEndpoint(link(), 9, c.host);
+        const int descriptors = openDescriptorCount();
+
+        rig.attempt(link());
+
+        EXPECT_EQ(rig.statuses.of(link()), (Statuses{CONNECTING, c.expected}));
+        EXPECT_EQ(rig.state(link()), LINK_IDLE);
+        EXPECT_EQ(rig.socketOf(link()), INVALID_SOCKET_HANDLE);
+        EXPECT_EQ(openDescriptorCount(), descriptors);
+    }
+}
+
+// A dotted address and a name the resolver knows both connect; the status shows
+// the dotted address, never the name. The new socket is watched, sends at once
+// (no coalescing), never blocks, and the no-data count starts again.
+TEST_P(ConnectAttemptTest, SuccessfulAttemptGoesUpAndShowsTheDottedAddress) {
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        SCOPED_TRACE(host);
+        Listener listener;
+        rig.setEndpoint(link(), listener.port(), host);
+        rig.statuses.clear();
+        rig.tick(5);
+        ASSERT_EQ(rig.relay.noDataTicks(), 5);
+
+        Peer peer = rig.connect(link(), listener);
+
+        EXPECT_EQ(rig.statuses.of(link()), (Statuses{CONNECTING, CONNECTED_LOOPBACK}));
+        ASSERT_EQ(rig.state(link()), LINK_UP);
+        const int socket = rig.socketOf(link());
+        ASSERT_NE(socket, INVALID_SOCKET_HANDLE);
+        EXPECT_EQ(rig.host.watchedSocket(link()), socket);
+        EXPECT_EQ(rig.relay.noDataTicks(), 0);
+        int noDelay = 0;
+        socklen_t size = sizeof noDelay;
+        ASSERT_EQ(getsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+        EXPECT_NE(noDelay, 0);
+        EXPECT_NE(fcntl(socket, F_GETFL) & O_NONBLOCK, 0);
+
+        rig.relay.dropLink(link());
+        EXPECT_EQ(rig.state(link()), LINK_DOWN);
+        EXPECT_EQ(rig.status(link()), DROPPED);
+        EXPECT_EQ(rig.host.watchedSocket(link()), -1);
+    }
+}
+
+// A failed attempt after a drop leaves the slot LINK_DOWN (not LINK_IDLE).
+TEST_P(ConnectAttemptTest, FailureAfterADropKeepsLinkDown) {
+    {
+        Listener listener;
+        rig.setEndpoint(link(), listener.port());
+        Peer peer = rig.connect(link(), listener);
+        ASSERT_EQ(rig.state(link()), LINK_UP);
+        rig.relay.dropLink(link());
+    }
+    RefusingPort nobody;
+    rig.setEndpoint(link(), nobody.port());
+    rig.statuses.clear();
+    rig.attempt(link());
+    EXPECT_EQ(rig.statuses.of(link()), (Statuses{CONNECTING, CONNECT_ERROR}));
+    EXPECT_EQ(rig.state(link()), LINK_DOWN);
+    EXPECT_EQ(rig.socketOf(link()), INVALID_SOCKET_HANDLE);
+}
+
+// The reconnect thread tries both links every cycle of 1.5 s (source first,
+// half a second apart), for ever, while nothing listens.
+TEST(ReconnectThreadTest, RetriesBothLinksEveryCycleWhileNothingListens) {
+    using Clock = std::chrono::steady_clock;
+    LinkRig rig;
+    RefusingPort source;
+    RefusingPort consumer;
+    rig.setEndpoint(LINK_SOURCE, source.port());
+    rig.setEndpoint(LINK_CONSUMER, consumer.port());
+
+    // When each link's status line turned to the connect error (every attempt
+    // shows "connecting" first, so each error is a change of the line).
+    auto errorTimes = [&](int link) {
+        std::vector<Clock::time_point> times;
+        const auto& texts = rig.statuses.of(link);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (texts[i] == CONNECT_ERROR) times.push_back(rig.statuses.timesOf(link)[i]);
+        }
+        return times;
+    };
+    const auto started = Clock::now();
+    rig.startReconnecting();
+    rig.host.runUntil(
+        [&] {
+            return errorTimes(LINK_SOURCE).size() >= 3 && errorTimes(LINK_CONSUMER).size() >= 2;
+        },
+        10s);
+    rig.stopReconnecting();
+
+    const auto sourceErrors = errorTimes(LINK_SOURCE);
+    const auto consumerErrors = errorTimes(LINK_CONSUMER);
+    ASSERT_GE(sourceErrors.size(), 3u);
+    ASSERT_GE(consumerErrors.size(), 2u);
+    // Each attempt shows "connecting", then the error: nothing else, in turn.
+    for (int link : {LINK_SOURCE, LINK_CONSUMER}) {
+        const auto& texts = rig.statuses.of(link);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            EXPECT_EQ(texts[i], i % 2 == 0 ? CONNECTING : CONNECT_ERROR) << "change " << i;
+        }
+    }
+    // First source attempt after 0.5 s, first consumer attempt half a second later.
+    EXPECT_GE(sourceErrors[0] - started, 450ms);
+    EXPECT_GE(consumerErrors[0] - sourceErrors[0], 450ms);
+    for (std::size_t i = 1; i < sourceErrors.size(); ++i) {
+        EXPECT_GE(sourceErrors[i] - sourceErrors[i - 1], 1450ms);
+        EXPECT_LT(sourceErrors[i] - sourceErrors[i - 1], 2500ms);
+    }
+    EXPECT_GE(consumerErrors[1] - consumerErrors[0], 1450ms);
+    EXPECT_EQ(rig.state(LINK_SOURCE), LINK_IDLE);
+    EXPECT_EQ(rig.state(LINK_CONSUMER), LINK_IDLE);
+    // The local link is never tried.
+    EXPECT_EQ(rig.relay.links().slot(LINK_LOCAL).state.load(), LINK_IDLE);
+    EXPECT_EQ(rig.relay.links().statusText(LINK_LOCAL).view(), "");
+}
+
+}  // namespace
+}  // namespace velgor::test

@@ -1,0 +1,202 @@
+// Socket events on live links: the consumer's commands, raw pass-through, reads
+// that bring nothing, event words, and the compression batch clock.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "links/link_rig.h"
+#include "links/socket_event.h"
+#include "sink/frame_reader.h"
+
+namespace velgor::test {
+namespace {
+
+const std::string HANDSHAKE = "#Kervala\r\n#47.198200\r\n#39.628200\r\n#TEXT\r\n";
+const std::string LINE_A = "*8D4840D6202CC371C32CE0576098;\r\n";
+const std::string LINE_B = "*5D4840D6D9B1C4;\r\n";
+const std::string RAW_ON = "#SET OUT DATE ORIGINAL\r\n";
+const std::string RAW_OFF = "#SET OUT DATE TEXT\r\n";
+
+// Both links up by single attempts (no reconnect thread: each connection is made
+// when the test asks), the consumer's handshake already taken.
+class LiveLinksTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rig.setEndpoint(LINK_SOURCE, source.port());
+        rig.setEndpoint(LINK_CONSUMER, consumer.port());
+        receiver = rig.connect(LINK_SOURCE, source);
+        connectConsumer();
+    }
+    void connectConsumer() {
+        feed = rig.connect(LINK_CONSUMER, consumer);
+        ASSERT_TRUE(readUntil(HANDSHAKE.size()));
+        ASSERT_EQ(feed.received(), HANDSHAKE);
+    }
+    bool readUntil(std::size_t size) {
+        return rig.host.runUntil(
+            [&] { return feed.readAvailable() && feed.received().size() >= size; }, 5s);
+    }
+    // Sends a block from the consumer and waits until the relay has read it.
+    void consumerSays(const std::string& block) {
+        const int reads = rig.host.eventsDelivered(LINK_CONSUMER, FD_READ);
+        ASSERT_TRUE(feed.send(block));
+        ASSERT_TRUE(rig.host.runUntil(
+            [&] { return rig.host.eventsDelivered(LINK_CONSUMER, FD_READ) > reads; }, 5s));
+    }
+    void receiverSends(const std::string& bytes) {
+        const int reads = rig.host.eventsDelivered(LINK_SOURCE, FD_READ);
+        ASSERT_TRUE(receiver.send(bytes));
+        ASSERT_TRUE(rig.host.runUntil(
+            [&] { return rig.host.eventsDelivered(LINK_SOURCE, FD_READ) > reads; }, 5s));
+    }
+    std::string newestLogText() {
+        const MessageLog& log = rig.relay.messageLog();
+        return log.slotText(log.newestSlot());
+    }
+
+    LinkRig rig{systemSocketOps(), &compress};
+    Listener source;
+    Listener consumer;
+    Peer receiver;
+    Peer feed;
+};
+
+// The consumer switches raw pass-through on: from then on the receiver's bytes
+// reach it exactly as sent (lines, stray bytes, NULs and all) while the lines are
+// still decoded for the log. The mode outlives a consumer reconnection; bytes that
+// come while the consumer is down are not kept. Switched off, lines flow again.
+TEST_F(LiveLinksTest, RawPassThroughFollowsTheConsumersCommands) {
+    ASSERT_NO_FATAL_FAILURE(receiverSends("noise\r\n" + LINE_A));
+    ASSERT_TRUE(readUntil(HANDSHAKE.size() + LINE_A.size()));
+    EXPECT_EQ(feed.received(), HANDSHAKE + LINE_A);
+
+    ASSERT_NO_FATAL_FAILURE(consumerSays(RAW_ON));
+    EXPECT_EQ(rig.relay.sender().rawPassThrough(), 1);
+    const std::string raw = "noise\r\n" + LINE_B + std::string("\0\x1a\xff\x10", 4) + "half a li";
+    ASSERT_NO_FATAL_FAILURE(receiverSends(raw));
+    ASSERT_TRUE(readUntil(HANDSHAKE.size() + LINE_A.size() + raw.size()));
+    EXPECT_EQ(feed.received(), HANDSHAKE + LINE_A + raw);
+    EXPECT_EQ(newestLogText(), LINE_B) << "lines are still shown";
+
+    feed.close();
+    ASSERT_TRUE(rig.host.runUntil([&] { return rig.state(LINK_CONSUMER) == LINK_DOWN; }, 5s));
+    ASSERT_NO_FATAL_FAILURE(receiverSends("ne\r\n" + LINE_A));  // no consumer: gone for good
+    ASSERT_NO_FATAL_FAILURE(connectConsumer());
+    EXPECT_EQ(rig.relay.sender().rawPassThrough(), 1);
+    const std::string raw2 = LINE_B + "tail";
+    ASSERT_NO_FATAL_FAILURE(receiverSends(raw2));
+    ASSERT_TRUE(readUntil(HANDSHAKE.size() + raw2.size()));
+    EXPECT_EQ(feed.received(), HANDSHAKE + raw2);
+
+    ASSERT_NO_FATAL_FAILURE(consumerSays(RAW_OFF));
+    EXPECT_EQ(rig.relay.sender().rawPassThrough(), 0);
+    ASSERT_NO_FATAL_FAILURE(receiverSends("\r\n" + LINE_A));  // ends the "tail" line
+    ASSERT_TRUE(readUntil(HANDSHAKE.size() + raw2.size() + LINE_A.size()));
+    EXPECT_EQ(feed.received(), HANDSHAKE + raw2 + LINE_A);
+}
+
+// A received block is a command only when it is exactly the command: with more
+// bytes, fewer bytes, two commands, or a command split over two reads, the mode
+// stays as it was.
+TEST_F(LiveLinksTest, BlocksThatAreNotExactlyACommandChangeNothing) {
+    struct Case {
+        int rawBefore;
+        std::vector<std::string> blocks;  // each sent and read on its own
+    };
+    const std::vector<Case> cases = {
+        {0, {RAW_ON + "X"}},
+        {0, {RAW_ON + RAW_OFF + RAW_ON}},
+        {0, {"#SET OUT DATE ORIGINAL"}},
+        {0, {"#SET OUT DATE ORIG", "INAL\r\n"}},
+        {0, {"#set out date original\r\n"}},
+        {1, {RAW_OFF + "\r\n"}},
+        {1, {"#SET OUT DATE TEXT\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.blocks.front());
+        ASSERT_NO_FATAL_FAILURE(consumerSays(c.rawBefore != 0 ? RAW_ON : RAW_OFF));
+        ASSERT_EQ(rig.relay.sender().rawPassThrough(), c.rawBefore);
+        for (const std::string& block : c.blocks) ASSERT_NO_FATAL_FAILURE(consumerSays(block));
+        EXPECT_EQ(rig.relay.sender().rawPassThrough(), c.rawBefore);
+    }
+}
+
+// A read that finds the connection closed (0 bytes) or failing changes nothing:
+// the link stays up, its status and no-data count as they were, until the close
+// event itself drops it. Only the low 16 bits of an event word name the event.
+TEST_F(LiveLinksTest, ReadsThatBringNothingChangeNothingUntilTheClose) {
+    for (int link : {LINK_SOURCE, LINK_CONSUMER}) {
+        SCOPED_TRACE(link == LINK_SOURCE ? "source" : "consumer");
+        auto handle = [&](int socket, int event) {
+            if (link == LINK_SOURCE) {
+                rig.relay.handleSourceEvent(socket, event);
+            } else {
+                rig.relay.handleConsumerEvent(socket, event);
+            }
+        };
+        const int socket = rig.socketOf(link);
+        const std::string status = rig.status(link);
+        rig.tick(3);
+        const int ticks = rig.relay.noDataTicks();
+        (link == LINK_SOURCE ? receiver : feed).close();
+        ASSERT_TRUE(rig.host.runUntil([&] { return pendingSocketEvent(socket) == FD_CLOSE; }, 5s));
+
+        handle(socket, FD_READ);  // recv gives 0
+        handle(-1, FD_READ);      // recv fails
+        handle(socket, 2);        // not an event of ours
+        EXPECT_EQ(rig.state(link), LINK_UP);
+        EXPECT_EQ(rig.socketOf(link), socket);
+        EXPECT_EQ(rig.status(link), status);
+        EXPECT_EQ(rig.relay.noDataTicks(), ticks);
+
+        handle(socket, FD_CLOSE | (10054 << 16));  // a close with an error code
+        EXPECT_EQ(rig.state(link), LINK_DOWN);
+        EXPECT_EQ(rig.status(link), "Связь разорвана");
+        EXPECT_EQ(rig.host.watchedSocket(link), -1);
+    }
+}
+
+// The batch clock runs only while compression is on, and it is what lets a
+// batch go: lines given before more than compressTicks ticks have passed wait,
+// the first line after that takes them all out in one frame.
+TEST_F(LiveLinksTest, BatchClockAdvancesOnlyWithCompressionOnAndReleasesTheBatch) {
+    rig.tick(5);
+    EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
+    rig.relay.settings().compressEnabled = 1;
+    rig.relay.settings().compressTicks = 3;
+    rig.tick(3);
+    EXPECT_EQ(rig.relay.sender().batchTicks(), 3);
+
+    ASSERT_NO_FATAL_FAILURE(receiverSends(LINE_A));
+    rig.host.pump(100ms);
+    EXPECT_TRUE(feed.readAvailable());
+    EXPECT_EQ(feed.received(), HANDSHAKE) << "3 ticks are not more than 3";
+
+    rig.tick();
+    ASSERT_NO_FATAL_FAILURE(receiverSends(LINE_B));
+    std::vector<std::string> blocks;
+    sink::FrameReader reader([&](const std::string& inflated) { blocks.push_back(inflated); });
+    std::size_t fed = HANDSHAKE.size();
+    ASSERT_TRUE(rig.host.runUntil(
+        [&] {
+            feed.readAvailable();
+            const std::string& wire = feed.received();
+            reader.feed(reinterpret_cast<const std::uint8_t*>(wire.data()) + fed,
+                        wire.size() - fed);
+            fed = wire.size();
+            return !blocks.empty();
+        },
+        5s));
+    EXPECT_EQ(blocks, (std::vector<std::string>{LINE_A + LINE_B}));
+    EXPECT_EQ(reader.strayBytes(), 0u);
+    EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
+
+    rig.relay.settings().compressEnabled = 0;
+    rig.tick(4);
+    EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
+}
+
+}  // namespace
+}  // namespace velgor::test

@@ -1,0 +1,166 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "links/reconnect_thread.h"
+#include "links/relay.h"
+#include "shell/log/message_log.h"
+#include "support/poll_host.h"
+#include "sys/consumer_lock.h"
+#include "sys/socket_ops.h"
+
+namespace velgor::test {
+
+using namespace std::chrono_literals;
+
+// A listening TCP socket on 127.0.0.1 with an ephemeral port.
+class Listener {
+  public:
+    // receiveBuffer > 0 sets SO_RCVBUF before listening (accepted sockets inherit it).
+    explicit Listener(int backlog = 8, int receiveBuffer = 0);
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    // A connection waiting in the backlog, or -1; never blocks.
+    int tryAccept() const;
+
+  private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// A port on 127.0.0.1 where nothing listens (a bound, non-listening socket holds
+// it, so no other test takes it meanwhile): connects to it are refused.
+class RefusingPort {
+  public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    std::uint16_t port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// The far end of one relay connection, as the receiver or the consumer holds it.
+class Peer {
+  public:
+    Peer() = default;
+    explicit Peer(int fd) : fd_(fd) {}
+    ~Peer() { close(); }
+    Peer(Peer&& other) noexcept;
+    Peer& operator=(Peer&& other) noexcept;
+
+    bool connected() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // Takes whatever has arrived, without waiting. Returns false once the relay
+    // has closed its end (everything it sent has then been taken).
+    bool readAvailable();
+    const std::string& received() const { return received_; }
+    bool closedByRelay() const { return closedByRelay_; }
+    // Sends all bytes (blocking); false if the connection refused them.
+    bool send(std::string_view bytes) const;
+    void close();
+
+  private:
+    int fd_ = -1;
+    std::string received_;
+    bool closedByRelay_ = false;
+};
+
+// Descriptors open in this process right now.
+int openDescriptorCount();
+
+// The status texts each link showed, in UTF-8, in the order the status lines
+// were rewritten; a refresh that changed nothing for a link adds nothing.
+class StatusHistory : public PaneObserver {
+  public:
+    explicit StatusHistory(Relay& relay) : relay_(relay) {}
+    void logLineShown(std::string_view /*text*/) override {}
+    void statusLinesChanged() override;
+
+    const std::vector<std::string>& of(int link) const;
+    // When each of those texts was first shown.
+    const std::vector<std::chrono::steady_clock::time_point>& timesOf(int link) const;
+    void clear();
+
+  private:
+    struct History {
+        std::vector<std::string> texts;
+        std::vector<std::chrono::steady_clock::time_point> times;
+    };
+    Relay& relay_;
+    History source_;
+    History consumer_;
+};
+
+// The consumer send lock in a fresh directory, removed with it afterwards.
+class TempConsumerLock {
+  public:
+    TempConsumerLock();
+    ~TempConsumerLock();
+    TempConsumerLock(const TempConsumerLock&) = delete;
+    TempConsumerLock& operator=(const TempConsumerLock&) = delete;
+    ConsumerLock& lock() { return lock_; }
+
+  private:
+    std::string dir_;
+    ConsumerLock lock_;
+};
+
+// A relay on a PollHost, with a real send lock in a directory of its own. The
+// test's thread is the relay's main thread.
+class LinkRig {
+  public:
+    explicit LinkRig(SocketOps& ops = systemSocketOps(), CompressFn compress = nullptr);
+    ~LinkRig();
+    LinkRig(const LinkRig&) = delete;
+    LinkRig& operator=(const LinkRig&) = delete;
+
+    void setEndpoint(int link, std::uint16_t port, std::string_view hostText = "127.0.0.1");
+    // The link's status text, in UTF-8.
+    std::string status(int link);
+    LinkState state(int link);
+    // The link's socket; read it only on the main thread while the link is up
+    // (a link that is not up belongs to the connecting thread).
+    int socketOf(int link);
+
+    // One connection attempt on a thread of its own, as the reconnect thread makes
+    // it; pumps until the attempt is over.
+    void attempt(int link);
+    // Connects `link` to `listener` with one attempt and takes the connection.
+    Peer connect(int link, const Listener& listener);
+
+    void startReconnecting();
+    // Stops the reconnect thread, pumping meanwhile (it may be waiting for the
+    // main thread).
+    void stopReconnecting();
+    // Pumps until the link is up (and `peer` accepted when given a listener).
+    bool waitUp(int link, std::chrono::milliseconds timeout = 5s);
+    Peer acceptWhenUp(int link, const Listener& listener, std::chrono::milliseconds timeout = 5s);
+
+    // Runs the tick duties `count` times.
+    void tick(int count = 1);
+
+    PollHost host;
+    TempConsumerLock sendLock;
+    Relay relay;
+    StatusHistory statuses{relay};
+
+  private:
+    std::unique_ptr<ReconnectThread> reconnect_;
+};
+
+// Lines in the order they came, each with its CR LF.
+std::vector<std::string> linesOf(std::string_view stream);
+
+}  // namespace velgor::test
