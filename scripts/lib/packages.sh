@@ -2,7 +2,7 @@
 # missing ones.
 VELGOR_BUILD_PACKAGES=(cmake g++ make pkg-config zlib1g-dev qt6-base-dev)
 VELGOR_TEST_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" libgtest-dev libbenchmark-dev
-    dump1090-mutability)
+    dump1090-mutability xvfb trayer xdotool x11-utils libx11-dev)
 VELGOR_RUN_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" dump1090-mutability)
 
 # ensure_packages pkg...: installs those not yet installed (apt-get update first).

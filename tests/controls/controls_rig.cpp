@@ -1,0 +1,68 @@
+#include "controls/controls_rig.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "config/settings_loader.h"
+
+namespace velgor::test {
+
+DialogInstanceId RecordingView::showDialog(const DialogTemplate& dialog,
+                                           const DialogFields& fields) {
+    dialogs.push_back({dialog.kind, fields, ++lastInstance_});
+    return lastInstance_;
+}
+
+std::optional<bool> RecordingView::check(int id) const {
+    const auto found = checks.find(id);
+    if (found == checks.end()) return std::nullopt;
+    return found->second;
+}
+
+ControlsRig::ControlsRig() : settingsDir_(files.dir()) {}
+
+ControlsRig::~ControlsRig() {
+    controls_.reset();
+    relay_.reset();
+    for (int fd : farEnds_) ::close(fd);
+}
+
+Relay& ControlsRig::relay() {
+    if (!relay_) {
+        lock_ = std::make_unique<ConsumerLock>(lockDir.dir());
+        relay_ = std::make_unique<Relay>(host, nullptr, *lock_);
+        LinkTable& links = relay_->links();
+        loadSettings(settingsDir_, relay_->settings(), links.slot(LINK_LOCAL),
+                     links.slot(LINK_SOURCE), links.slot(LINK_CONSUMER));
+    }
+    return *relay_;
+}
+
+RelayControls& ControlsRig::controls() {
+    if (!controls_) controls_ = std::make_unique<RelayControls>(relay(), settingsDir_, view);
+    return *controls_;
+}
+
+int ControlsRig::bringUp(int link) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+    LinkSlot& slot = relay().links().slot(link);
+    slot.socket = pair[0];
+    slot.state.store(LINK_UP);
+    farEnds_.push_back(pair[1]);
+    return pair[1];
+}
+
+bool ControlsRig::peerClosed(int farEnd) {
+    char byte;
+    return ::recv(farEnd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+void ControlsRig::makeSettingsUnwritable() {
+    relay();  // the settings are loaded first
+    std::filesystem::remove_all(settingsDir_);
+}
+
+}  // namespace velgor::test
