@@ -140,7 +140,7 @@ TEST_F(ConsoleRelay, RelaysLinesShowsStatusAndEndsOnSignal) {
         const int sourceConn = source.accept(10s);
         ASSERT_GE(sourceConn, 0) << velgor.err();
         const int consumerConn = consumer.accept(10s);
-        ASSERT_GE(consumerConn, 0);
+        ASSERT_GE(consumerConn, 0) << velgor.out() << velgor.err();
         std::string received;
         ASSERT_TRUE(readUntil(consumerConn, "#TEXT\r\n", received, 5s)) << received;
         EXPECT_EQ(received, "#\xCF\xF0\xE8\xE1\xEE\xF0\r\n#47.198200\r\n#39.628200\r\n#TEXT\r\n");

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <array>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -39,13 +40,21 @@ class QtRelayHost : public QObject, public RelayHost {
   private:
     struct Request;
     void onReadable(int link, int socket);
+    void runPendingTasks();
 
     Relay* relay_ = nullptr;
     QTimer tick_;
     std::array<QSocketNotifier*, LINK_COUNT> notifiers_{};
 
+    // Tasks from other threads wait in pending_; a write to the event descriptor
+    // wakes the main thread, whose notifier runs them. Everything the two threads
+    // share is under mutex_ (Qt's own queued calls would hand a functor over
+    // through atomics inside Qt, which the thread sanitizer cannot follow).
+    int wakeFd_ = -1;
+    QSocketNotifier* wakeNotifier_ = nullptr;
     std::mutex mutex_;
     std::condition_variable answered_;
+    std::deque<std::shared_ptr<Request>> pending_;
     bool shuttingDown_ = false;
 };
 
