@@ -59,6 +59,12 @@ std::size_t copyUpToEscape(unsigned char* to, const unsigned char* from, std::si
 SourceDecoder::SourceDecoder(const RelaySettings& settings, LineOutlet& outlet)
     : settings_(settings), outlet_(outlet) {}
 
+void SourceDecoder::reset() {
+    buffer_.fill(0);
+    fill_ = 0;
+    lastSourceByte_ = 0;
+}
+
 void SourceDecoder::decodeSourceBlock(const unsigned char* bytes, int count) {
     if (count <= 0 || bytes == nullptr) return;
     // The mode is read once: the whole block is decoded in it.

@@ -14,8 +14,10 @@ namespace velgor {
 // they arrive (a line or record may be split at any byte) and hands every
 // finished line to its outlet before the call returns.
 //
-// Its state (the line buffer, its fill count and the escape tracker) is never
-// reset: it carries over blocks, switches of binaryMode and reconnections.
+// Its state (the line buffer, its fill count and the escape tracker) carries
+// over blocks and switches of binaryMode. The relay resets it when the source
+// connection ends, so that the tail of a record or line cut off by a lost
+// connection is never completed with the bytes of the next one.
 class SourceDecoder {
   public:
     static constexpr std::size_t LINE_BUFFER_BYTES = 1024;
@@ -28,6 +30,8 @@ class SourceDecoder {
     // Consumes count bytes (nothing when count <= 0), in the mode that
     // settings.binaryMode has at the start of the call.
     void decodeSourceBlock(const unsigned char* bytes, int count);
+    // Forgets whatever is half-assembled: empty buffer, no open escape.
+    void reset();
 
     int fillCount() const { return fill_; }
     unsigned char lastSourceByte() const { return lastSourceByte_; }

@@ -194,6 +194,9 @@ void Relay::dropLink(int link) {
         closeSocket(slot.socket);
     }
     slot.socket = INVALID_SOCKET_HANDLE;
+    // What the lost connection left half-assembled can never be finished: the
+    // next connection's stream starts afresh.
+    if (link == LINK_SOURCE) decoder_.reset();
     links_.setStatusText(link, link_texts::DROPPED);
     refreshStatusLines();
     slot.state.store(LINK_DOWN, std::memory_order_release);
