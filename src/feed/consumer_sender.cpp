@@ -53,6 +53,12 @@ int ConsumerSender::sendToConsumer(int socket, const char* bytes, int count) {
     return attempts;
 }
 
+bool ConsumerSender::onlyBatches(int count) const {
+    // The same tests batchAndFlush makes, for a block that goes in one piece.
+    return settings_.compressEnabled != 0 && count >= 0 && count <= CONSUMER_BLOCK_MAX &&
+           batchLength_ + count <= BATCH_APPEND_LIMIT && batchTicks_ <= settings_.compressTicks;
+}
+
 int ConsumerSender::batchAndFlush(int socket, const char* bytes, int count) {
     int attempts = 0;
     if (batchLength_ + count <= BATCH_APPEND_LIMIT) {

@@ -53,6 +53,12 @@ class ConsumerSender {
     // else is ignored.
     void handleConsumerCommand(const char* block, int count);
 
+    // Whether a call with `count` bytes would only add them to the batch and put
+    // nothing on the wire: compression on, room left in the batch, and the batch
+    // clock not past the step. Such a call needs no consumer lock, which orders
+    // the sends of all relays.
+    bool onlyBatches(int count) const;
+
     // The 100 ms tick's step: counts a tick while compression is on.
     void advanceBatchClock();
 

@@ -88,9 +88,19 @@ void Relay::forwardRawBlock(const char* bytes, int count) {
 }
 
 void Relay::forwardLine(const char* line, std::size_t length) {
+    const int count = static_cast<int>(length);
+    if (sender_.onlyBatches(count)) {
+        // The line only joins the compression batch: nothing goes on the wire, so
+        // the lock (two system calls, and a wait when another relay is sending)
+        // is left for the call that flushes.
+        if (links_.isUp(LINK_CONSUMER) && sender_.rawPassThrough() == 0) {
+            sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, count);
+        }
+        return;
+    }
     ConsumerLockHold hold(consumerLock_);
     if (links_.isUp(LINK_CONSUMER) && sender_.rawPassThrough() == 0) {
-        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, static_cast<int>(length));
+        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, count);
     }
 }
 
