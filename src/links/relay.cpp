@@ -186,12 +186,22 @@ void Relay::connectLink(int link, std::stop_token stop) {
     // The slot goes live on the main thread: its socket events start together
     // with LINK_UP, so no event (a close during the handshake, say) can reach a
     // slot that is not up yet.
+    // An endpoint changed by the operator while this attempt ran (the link was
+    // not up, so nothing was dropped) must not leave the link on the old one:
+    // the connection is let go, and the next cycle makes it to the new endpoint.
+    bool current = true;
     const bool live = host_.runOnMainThread([&] {
-        host_.watchSocket(link, socket);
-        slot.state.store(LINK_UP, std::memory_order_release);
+        const LinkEndpoint now = links_.endpoint(link);
+        current = now.port == endpoint.port && now.host.view() == endpoint.host.view();
+        if (!current) {
+            links_.setStatusText(link, link_texts::DROPPED);
+        } else {
+            host_.watchSocket(link, socket);
+            slot.state.store(LINK_UP, std::memory_order_release);
+        }
         refreshStatusLines();
     });
-    if (!live) {
+    if (!live || !current) {
         closeSocket(socket);
         slot.socket = INVALID_SOCKET_HANDLE;
     }

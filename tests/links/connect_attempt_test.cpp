@@ -6,8 +6,10 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "links/link_rig.h"
@@ -132,6 +134,45 @@ TEST_P(ConnectAttemptTest, FailureAfterADropKeepsLinkDown) {
     EXPECT_EQ(rig.statuses.of(link()), (Statuses{CONNECTING, CONNECT_ERROR}));
     EXPECT_EQ(rig.state(link()), LINK_DOWN);
     EXPECT_EQ(rig.socketOf(link()), INVALID_SOCKET_HANDLE);
+}
+
+// The operator gives the link a new endpoint while an attempt to the old one is
+// under way (the link is not up, so nothing is dropped): the attempt must not
+// leave the link up on the old endpoint. Its connection is let go and the next
+// attempt goes to the new one.
+TEST_P(ConnectAttemptTest, EndpointChangedDuringTheAttemptIsNotLeftOnTheOldOne) {
+    Listener oldEnd;
+    Listener newEnd;
+    rig.setEndpoint(link(), oldEnd.port());
+
+    std::atomic<bool> done{false};
+    std::jthread worker([&](std::stop_token stop) {
+        rig.relay.connectLink(link(), stop);
+        done = true;
+    });
+    // Serve the attempt's first refresh only: once connected, the attempt waits
+    // for the main thread to put the link up.
+    ASSERT_TRUE(rig.host.runOneTask(5s));
+    ASSERT_FALSE(rig.statuses.of(link()).empty());
+    Peer old;
+    for (auto until = std::chrono::steady_clock::now() + 5s;
+         !old.connected() && std::chrono::steady_clock::now() < until;) {
+        old = Peer(oldEnd.tryAccept());
+        if (!old.connected()) std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(old.connected()) << "the attempt did not connect to the old endpoint";
+    rig.setEndpoint(link(), newEnd.port());
+    ASSERT_TRUE(rig.host.runUntil([&] { return done.load(); }, 5s));
+
+    EXPECT_NE(rig.state(link()), LINK_UP);
+    EXPECT_EQ(rig.socketOf(link()), INVALID_SOCKET_HANDLE);
+    EXPECT_EQ(rig.host.watchedSocket(link()), -1);
+    EXPECT_EQ(rig.status(link()), DROPPED);
+    ASSERT_TRUE(rig.host.runUntil([&] { return !old.readAvailable(); }, 5s));
+    EXPECT_TRUE(old.closedByRelay());
+
+    Peer fresh = rig.connect(link(), newEnd);
+    EXPECT_EQ(rig.state(link()), LINK_UP);
 }
 
 // The reconnect thread tries both links every cycle of 1.5 s (source first,

@@ -162,11 +162,16 @@ void PollHost::deliverEvent(int link, int socket) {
 }
 
 void PollHost::runQueuedTasks() {
+    while (runFirstQueuedTask()) {
+    }
+}
+
+bool PollHost::runFirstQueuedTask() {
     for (;;) {
         std::shared_ptr<Request> request;
         {
             std::lock_guard lock(mutex_);
-            if (queue_.empty() || shuttingDown_) return;
+            if (queue_.empty() || shuttingDown_) return false;
             request = queue_.front();
             queue_.pop_front();
             if (request->stage != Request::Stage::Pending) continue;
@@ -179,6 +184,19 @@ void PollHost::runQueuedTasks() {
             request->stage = Request::Stage::Done;
         }
         answered_.notify_all();
+        return true;
+    }
+}
+
+bool PollHost::runOneTask(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (runFirstQueuedTask()) return true;
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        pollfd wakeUp{wakeRead_, POLLIN, 0};
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        if (::poll(&wakeUp, 1, static_cast<int>(wait.count())) > 0) drainWakePipe();
     }
 }
 

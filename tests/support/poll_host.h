@@ -56,6 +56,10 @@ class PollHost : public RelayHost {
     // Runs the loop until `done` holds (checked before each step) or `timeout`
     // passes; returns whether it holds.
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    // Runs exactly one task handed over by another thread, waiting up to `timeout`
+    // for it, and nothing else (no events, no tick): a test can then hold the
+    // main thread while the other thread goes on to its next request.
+    bool runOneTask(std::chrono::milliseconds timeout);
 
     // The socket watched for a link, or -1.
     int watchedSocket(int link) const { return watched_[static_cast<std::size_t>(link)]; }
@@ -69,6 +73,8 @@ class PollHost : public RelayHost {
     // One pass: queued tasks, one poll of at most `wait`, events, a due tick.
     void step(std::chrono::milliseconds wait);
     void runQueuedTasks();
+    // Runs the first queued task, if any; whether one ran.
+    bool runFirstQueuedTask();
     void deliverEvent(int link, int socket);
     void wake();
     void drainWakePipe();
