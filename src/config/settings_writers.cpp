@@ -1,5 +1,8 @@
 #include "config/settings_writers.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -35,12 +38,12 @@ class DecimalText {
 
 }  // namespace
 
-bool writeSettingsLines(const std::string& dir, std::string_view fileName,
-                        std::initializer_list<std::string_view> lines) {
-    const std::string path = settingsPath(dir, fileName);
-    // Text mode: '\n' becomes the platform's line end (CR LF under Windows).
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) return false;
+namespace {
+
+// Writes the lines into an open file; false if any byte was refused, including
+// at the final flush (a full disk often shows only then).
+bool writeLinesAndClose(std::FILE* file, std::initializer_list<std::string_view> lines,
+                        bool syncToDisk) {
     bool written = true;
     for (std::string_view line : lines) {
         if (!line.empty() && std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
@@ -48,9 +51,39 @@ bool writeSettingsLines(const std::string& dir, std::string_view fileName,
         }
         if (std::fputc('\n', file) == EOF) written = false;
     }
-    // A full disk often shows only when the buffered bytes are flushed at close.
+    if (std::fflush(file) != 0) written = false;
+    if (written && syncToDisk && ::fsync(::fileno(file)) != 0) written = false;
     if (std::fclose(file) != 0) written = false;
     return written;
+}
+
+}  // namespace
+
+bool writeSettingsLines(const std::string& dir, std::string_view fileName,
+                        std::initializer_list<std::string_view> lines) {
+    const std::string path = settingsPath(dir, fileName);
+    struct stat existing {};
+    const bool exists = ::lstat(path.c_str(), &existing) == 0;
+    // A link, a device or a file the user may not write is written in place, as
+    // it always was (through the link; refused when read-only).
+    if (exists && (!S_ISREG(existing.st_mode) || ::access(path.c_str(), W_OK) != 0)) {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        if (file == nullptr) return false;
+        return writeLinesAndClose(file, lines, false);
+    }
+    // Otherwise the new content goes into a file beside it, which then takes the
+    // old one's place in one step: a full disk or a crash in the middle leaves
+    // the old settings whole instead of an empty or cut file (which the next
+    // start would read as defaults, the links pointing elsewhere).
+    const std::string fresh = path + ".new";
+    std::FILE* file = std::fopen(fresh.c_str(), "w");
+    if (file == nullptr) return false;
+    if (exists) ::fchmod(::fileno(file), existing.st_mode & 07777);
+    if (!writeLinesAndClose(file, lines, true) || std::rename(fresh.c_str(), path.c_str()) != 0) {
+        std::remove(fresh.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool saveModeFile(const std::string& dir, const RelaySettings& settings) {

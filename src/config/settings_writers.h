@@ -9,10 +9,12 @@
 namespace velgor {
 
 // Every writer rewrites its whole file in dir (empty = the working directory):
-// it is opened as text for writing (created or emptied) and each value is
-// written followed by the platform's text line end. A writer returns true only
-// when the file was opened and every byte of it was written and closed; when
-// it cannot be opened nothing is written. No writer reports anything else.
+// each value is written followed by the platform's text line end. A writer
+// returns true only when every byte of the new file was written and closed;
+// when the file cannot be written nothing changes. The new content is written
+// beside the file ("<name>.new") and then takes its place, so a write that fails
+// part way (a full disk) leaves the old file whole; a link, a device or a file
+// without write permission is written in place. No writer reports anything else.
 //
 // Dialog texts are written byte for byte, as a dialog's edit field gives them:
 // up to a NUL byte, and at most the 255 bytes that a field holds.

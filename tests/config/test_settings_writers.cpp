@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -140,6 +144,53 @@ TEST(Writers, DirectoryThatIsAFileReturnsFalse) {
 TEST(Writers, FailedWriteIsNotReportedAsSaved) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     EXPECT_FALSE(writeSettingsLines("/dev", "full", {"1", "0", "0", "60"}));
+}
+
+// A write that fails part way (the disk fills up) keeps the old settings whole:
+// an emptied or cut file would be read at the next start as other settings
+// (defaults, or a port cut short). The file size limit stands in for a full disk.
+TEST(Writers, WriteThatFailsPartWayKeepsTheOldFileWhole) {
+    TempSettingsDir dir;
+    dir.write("initmkp2.ini", "30004\nfeed.example.org\n");
+    dir.write("name.ini", "Old\n");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{8, 8};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const bool endpoint = writeEndpointFile(dir.dir(), SETTINGS_FILE_CONSUMER_LINK, "8888",
+                                                "collector.example.org");
+        const bool name = writeNameFile(dir.dir(), "A much longer station name");
+        std::_Exit(!endpoint && !name ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a cut write was reported as saved";
+    EXPECT_EQ(dir.read("initmkp2.ini"), "30004\nfeed.example.org\n");
+    EXPECT_EQ(dir.read("name.ini"), "Old\n");
+    EXPECT_EQ(dir.listing(), "initmkp2.ini;name.ini;");
+    // Without the limit the same writes go through, and keep the file's permissions.
+    std::filesystem::permissions(dir.path("name.ini"), std::filesystem::perms::owner_read |
+                                                           std::filesystem::perms::owner_write);
+    EXPECT_TRUE(writeNameFile(dir.dir(), "A much longer station name"));
+    EXPECT_EQ(dir.read("name.ini"), "A much longer station name\n");
+    EXPECT_EQ(std::filesystem::status(dir.path("name.ini")).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(dir.listing(), "initmkp2.ini;name.ini;");
+}
+
+// A settings file that is a link to a file elsewhere stays a link: the write
+// goes through it.
+TEST(Writers, LinkedFileIsWrittenThroughTheLink) {
+    TempSettingsDir dir;
+    TempSettingsDir elsewhere;
+    elsewhere.write("shared-name.ini", "Old\n");
+    std::filesystem::create_symlink(elsewhere.path("shared-name.ini"), dir.path("name.ini"));
+    EXPECT_TRUE(writeNameFile(dir.dir(), "New"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path("name.ini")));
+    EXPECT_EQ(elsewhere.read("shared-name.ini"), "New\n");
 }
 
 TEST(ProbeSettingsDir, LeavesNoFileBehind) {
