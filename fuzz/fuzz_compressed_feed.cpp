@@ -1,0 +1,180 @@
+// Fuzzes the compressed consumer feed end to end: a sequence of lines, raw
+// blocks and ticks goes through the ConsumerSender (batching, zlib's own
+// `compress` attached at run time, DLE framing) onto a fake socket that takes
+// sends whole, in part or not at all. An independent reader then takes the wire
+// apart (un-doubling, length fields, inflate): the bytes out must be the bytes
+// in, in order, and each call must report the failed sends it met.
+//
+// Input: a 3-byte header, then operations.
+//   0     compressTicks: the byte mod 24, minus 3 (so -3 .. 20)
+//   1     schedule seed (partial and refused sends)
+//   2     low 4 bits: chance of a short or refused send, in sixteenths
+// Operations, by the low 2 bits of their first byte b:
+//   0     a block: a length byte, then that many bytes as they are
+//   1     (b >> 2) ticks of the batch clock
+//   2     a large block of (b >> 2) * 1200 + 4 * n bytes, n the next byte; pseudo-random
+//         bytes (which do not compress) when n is odd, else a repeated pattern
+//   3     a line: a length byte, that many bytes, and CR LF after them
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "config/relay_settings.h"
+#include "feed/consumer_sender.h"
+#include "feed/zlib_binding.h"
+#include "frame_stream_reader.h"
+#include "fuzz_check.h"
+#include "shell/log/message_log.h"
+#include "split_schedule.h"
+#include "sys/socket_ops.h"
+
+namespace {
+
+using velgor::fuzz::SplitSchedule;
+
+constexpr int FAKE_SOCKET = 7;
+constexpr std::size_t HEADER_BYTES = 3;
+// Keeps one run short enough for many runs a second.
+constexpr std::size_t INPUT_BUDGET = 400000;
+// The send loop gives up after 16 failed tries; the fake never fails that often in a
+// row, so that every byte reaches the wire.
+constexpr int FAILURES_IN_A_ROW_MAX = 15;
+
+// A socket that takes what it is given in pieces, sometimes refuses, and keeps all
+// it took. It counts the sends that did not take everything, and the pauses.
+class PatchySocketOps : public velgor::SocketOps {
+  public:
+    PatchySocketOps(SplitSchedule& schedule, unsigned faultChance)
+        : schedule_(schedule), faultChance_(faultChance) {}
+
+    long send(int socket, const void* data, std::size_t length) override {
+        FUZZ_CHECK(socket == FAKE_SOCKET, "send on another socket");
+        const auto* bytes = static_cast<const char*>(data);
+        if (length > 0 && inARow_ < FAILURES_IN_A_ROW_MAX && schedule_.chance(faultChance_)) {
+            ++inARow_;
+            ++incomplete;
+            if (schedule_.chance(4)) return -1;
+            const std::size_t part = schedule_.next() % length;  // 0 .. length - 1
+            wire.append(bytes, part);
+            return static_cast<long>(part);
+        }
+        inARow_ = 0;
+        wire.append(bytes, length);
+        return static_cast<long>(length);
+    }
+    long recv(int, void*, std::size_t) override { return -1; }
+    void pause(std::chrono::milliseconds) override { ++pauses; }
+
+    std::string wire;
+    int incomplete = 0;
+    int pauses = 0;
+
+  private:
+    SplitSchedule& schedule_;
+    unsigned faultChance_;
+    int inARow_ = 0;
+};
+
+const velgor::ZlibBinding& zlib() {
+    static const velgor::ZlibBinding binding;
+    return binding;
+}
+
+class Feed {
+  public:
+    Feed(const velgor::RelaySettings& settings, PatchySocketOps& ops)
+        : ops_(ops),
+          sender_(
+              std::make_unique<velgor::ConsumerSender>(settings, zlib().compress(), log_, ops)) {}
+
+    void send(const char* bytes, std::size_t count) {
+        const int before = ops_.incomplete;
+        const int pausesBefore = ops_.pauses;
+        const int attempts = sender_->sendToConsumer(FAKE_SOCKET, bytes, static_cast<int>(count));
+        FUZZ_CHECK(attempts == ops_.incomplete - before, "failed sends not reported");
+        FUZZ_CHECK(ops_.pauses - pausesBefore == attempts, "a failed send without its pause");
+        FUZZ_CHECK(sender_->batchLength() >= 0 && sender_->batchLength() <= 65535,
+                   "batch length out of range");
+        sent.append(bytes, count);
+    }
+    void tick() { sender_->advanceBatchClock(); }
+    std::int32_t batchTicks() const { return sender_->batchTicks(); }
+
+    std::string sent;
+
+  private:
+    velgor::MessageLog log_;
+    PatchySocketOps& ops_;
+    std::unique_ptr<velgor::ConsumerSender> sender_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (!zlib().ok()) {
+        std::fprintf(stderr, "cannot attach %s\n", zlib().fileName().c_str());
+        std::abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < HEADER_BYTES) return 0;
+    velgor::RelaySettings settings;
+    settings.compressEnabled = 1;
+    settings.compressTicks = static_cast<std::int32_t>(data[0] % 24) - 3;
+    SplitSchedule schedule(data[1]);
+    PatchySocketOps ops(schedule, data[2] & 15u);
+    auto feed = std::make_unique<Feed>(settings, ops);
+
+    std::string block;
+    std::size_t pos = HEADER_BYTES;
+    auto byteAt = [&](std::size_t i) -> std::uint8_t { return i < size ? data[i] : 0; };
+    while (pos < size && feed->sent.size() < INPUT_BUDGET) {
+        const std::uint8_t op = data[pos++];
+        switch (op & 3) {
+            case 0:
+            case 3: {
+                const std::size_t wanted = byteAt(pos++);
+                const std::size_t length = pos < size && wanted <= size - pos ? wanted
+                                           : pos < size                       ? size - pos
+                                                                              : 0;
+                block.assign(reinterpret_cast<const char*>(data + (pos < size ? pos : size)),
+                             length);
+                pos += length;
+                if ((op & 3) == 3) block += "\r\n";
+                feed->send(block.data(), block.size());
+                break;
+            }
+            case 1:
+                for (int i = 0; i < (op >> 2); ++i) feed->tick();
+                break;
+            case 2: {
+                const std::uint8_t n = byteAt(pos++);
+                const std::size_t length =
+                    static_cast<std::size_t>(op >> 2) * 1200 + std::size_t{n} * 4;
+                block.resize(length);
+                SplitSchedule filler(n + 1u + op * 256u);
+                for (std::size_t i = 0; i < length; ++i) {
+                    block[i] = static_cast<char>((n & 1) != 0 ? filler.next() >> 11 : i % 61);
+                }
+                feed->send(block.data(), block.size());
+                break;
+            }
+        }
+    }
+
+    // Whatever is still batched goes out with the first call after the batch is due.
+    while (feed->batchTicks() <= settings.compressTicks) feed->tick();
+    feed->send("", 0);
+
+    const velgor::fuzz::FrameStream stream = velgor::fuzz::readFrameStream(
+        reinterpret_cast<const unsigned char*>(ops.wire.data()), ops.wire.size());
+    FUZZ_CHECK(stream.error.empty(), stream.error.c_str());
+    FUZZ_CHECK(stream.content.size() == feed->sent.size(), "bytes lost or added on the way");
+    FUZZ_CHECK(stream.content == feed->sent, "bytes changed on the way");
+    return 0;
+}
