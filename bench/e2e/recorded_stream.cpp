@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "decode/record_line.h"
 #include "e2e/child_process.h"
 #include "support/receiver.h"
 
@@ -13,19 +14,6 @@ namespace {
 
 constexpr std::uint8_t ESCAPE = 0x1A;
 constexpr std::size_t LEVEL_OFFSET = 8;
-
-std::size_t lengthOfType(std::uint8_t type) {
-    switch (type) {
-        case '1':
-            return 11;
-        case '2':
-            return 16;
-        case '3':
-            return 23;
-        default:
-            return 0;
-    }
-}
 
 bool writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -53,7 +41,7 @@ std::vector<BinaryRecord> splitBinaryRecords(std::string_view stream) {
     const std::size_t n = stream.size();
     std::size_t at = 0;
     while (at + 1 < n) {
-        const std::size_t length = bytes[at] == ESCAPE ? lengthOfType(bytes[at + 1]) : 0;
+        const std::size_t length = bytes[at] == ESCAPE ? recordLength(bytes[at + 1]) : 0;
         if (length == 0) {
             ++at;
             continue;
