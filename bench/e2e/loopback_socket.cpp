@@ -11,16 +11,12 @@
 #include <thread>
 #include <utility>
 
+#include "support/loopback_address.h"
+
 namespace velgor::e2e {
 namespace {
 
-sockaddr_in loopbackAddress(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
+using test::loopbackAddress;
 
 sockaddr* asSockaddr(sockaddr_in& address) {
     return reinterpret_cast<sockaddr*>(&address);

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/loopback_address.h"
+
 namespace velgor::test {
 
 long RecordingOps::send(int socket, const void* data, std::size_t length) {
@@ -45,14 +47,6 @@ namespace {
 
 [[noreturn]] void fail(const char* what) {
     throw std::runtime_error(what);
-}
-
-sockaddr_in loopbackAddress(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
 }
 
 }  // namespace

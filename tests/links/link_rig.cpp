@@ -16,17 +16,10 @@
 #include <utility>
 
 #include "config/cp1251.h"
+#include "support/loopback_address.h"
 
 namespace velgor::test {
 namespace {
-
-sockaddr_in loopbackAddress(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 // Binds a new socket to 127.0.0.1 on an ephemeral port; returns it and the port.
 int boundSocket(std::uint16_t& port, int receiveBuffer = 0) {

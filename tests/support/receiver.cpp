@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/loopback_address.h"
+
 extern char** environ;
 
 namespace velgor::test {
@@ -27,14 +29,6 @@ constexpr auto POLL_STEP = std::chrono::milliseconds(20);
 constexpr auto STOP_GRACE = std::chrono::seconds(3);
 constexpr int LAUNCH_ATTEMPTS = 3;
 
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 // Three ports that are free right now: bound together to port 0 so that they
 // differ, then released for the receiver to take.
 bool pickFreePorts(std::array<std::uint16_t, 3>& ports) {
@@ -42,7 +36,7 @@ bool pickFreePorts(std::array<std::uint16_t, 3>& ports) {
     bool ok = true;
     for (std::size_t i = 0; i < sockets.size() && ok; ++i) {
         sockets[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = loopback(0);
+        sockaddr_in address = loopbackAddress(0);
         socklen_t length = sizeof address;
         ok = sockets[i] >= 0 &&
              ::bind(sockets[i], reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -77,7 +71,7 @@ std::string defaultCaptureFile() {
 int connectLoopback(std::uint16_t port) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return -1;
-    sockaddr_in address = loopback(port);
+    sockaddr_in address = loopbackAddress(port);
     if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(s);
         return -1;
