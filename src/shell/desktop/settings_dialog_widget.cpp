@@ -6,6 +6,7 @@
 
 #include "shell/controls/menu_ids.h"
 #include "shell/desktop/qt_text.h"
+#include "shell/desktop/status_pane.h"
 
 namespace velgor {
 namespace {
@@ -19,12 +20,9 @@ QRect pixelRect(DialogRect rect, DialogBaseUnits units) {
 
 }  // namespace
 
+// Dialogs use the proportional 8-point face of the log lines.
 QFont SettingsDialogWidget::dialogFont() {
-    QFont font;
-    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans", "Sans Serif"});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(8);
-    return font;
+    return StatusPane::logFont();
 }
 
 SettingsDialogWidget::SettingsDialogWidget(QWidget* owner, const DialogTemplate& dialog,
