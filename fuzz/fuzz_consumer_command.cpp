@@ -14,19 +14,15 @@
 #include "feed/consumer_sender.h"
 #include "fuzz_check.h"
 #include "shell/log/message_log.h"
-#include "sys/socket_ops.h"
 
 namespace {
 
-// Nothing may reach the socket while commands are interpreted.
-class NoSendOps : public velgor::SocketOps {
+// Nothing may be sent while commands are interpreted.
+class NoSendOutlet : public velgor::ConsumerOutlet {
   public:
-    long send(int, const void*, std::size_t) override {
+    void deliver(int, const char*, std::size_t) override {
         FUZZ_CHECK(false, "a command made a send");
-        return -1;
     }
-    long recv(int, void*, std::size_t) override { return -1; }
-    void pause(std::chrono::milliseconds) override {}
 };
 
 constexpr std::string_view RAW_OUTPUT = "#SET OUT DATE ORIGINAL\r\n";
@@ -37,8 +33,8 @@ constexpr std::string_view TEXT_OUTPUT = "#SET OUT DATE TEXT\r\n";
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     velgor::RelaySettings settings;
     velgor::MessageLog log;
-    NoSendOps ops;
-    auto sender = std::make_unique<velgor::ConsumerSender>(settings, nullptr, log, ops);
+    NoSendOutlet outlet;
+    auto sender = std::make_unique<velgor::ConsumerSender>(settings, nullptr, log, outlet);
 
     std::int32_t expected = 0;
     std::size_t offset = 0;

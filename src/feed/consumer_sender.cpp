@@ -6,7 +6,6 @@
 #include <limits>
 
 #include "feed/consumer_commands.h"
-#include "feed/send_loop.h"
 
 namespace velgor {
 namespace {
@@ -36,31 +35,31 @@ std::size_t splitPointOf(const unsigned char* bytes, std::size_t length) {
 }  // namespace
 
 ConsumerSender::ConsumerSender(const RelaySettings& settings, CompressFn compress, MessageLog& log,
-                               SocketOps& ops)
-    : settings_(settings), compress_(compress), log_(log), ops_(ops) {}
+                               ConsumerOutlet& outlet)
+    : settings_(settings), compress_(compress), log_(log), outlet_(outlet) {}
 
-int ConsumerSender::sendToConsumer(int socket, const char* bytes, int count) {
-    if (count < 0 || (count > 0 && bytes == nullptr)) return 0;
-    if (settings_.compressEnabled == 0) return sendWithRetry(ops_, socket, bytes, count);
-
-    int attempts = 0;
+void ConsumerSender::sendToConsumer(int socket, const char* bytes, int count) {
+    if (count < 0 || (count > 0 && bytes == nullptr)) return;
+    if (settings_.compressEnabled == 0) {
+        if (count > 0) outlet_.deliver(socket, bytes, static_cast<std::size_t>(count));
+        return;
+    }
     int offset = 0;
     do {
         const int piece = std::min(count - offset, CONSUMER_BLOCK_MAX);
-        attempts += batchAndFlush(socket, bytes + offset, piece);
+        batchAndFlush(socket, bytes + offset, piece);
         offset += piece;
     } while (offset < count);
-    return attempts;
 }
 
-bool ConsumerSender::onlyBatches(int count) const {
-    // The same tests batchAndFlush makes, for a block that goes in one piece.
-    return settings_.compressEnabled != 0 && count >= 0 && count <= CONSUMER_BLOCK_MAX &&
-           batchLength_ + count <= BATCH_APPEND_LIMIT && batchTicks_ <= settings_.compressTicks;
+void ConsumerSender::flushIfDue(int socket) {
+    if (settings_.compressEnabled == 0 || batchLength_ == 0) return;
+    if (batchTicks_ <= settings_.compressTicks) return;
+    flushBatch(socket, FlushKind::Timed);
+    restartBatch(nullptr, 0);
 }
 
-int ConsumerSender::batchAndFlush(int socket, const char* bytes, int count) {
-    int attempts = 0;
+void ConsumerSender::batchAndFlush(int socket, const char* bytes, int count) {
     if (batchLength_ + count <= BATCH_APPEND_LIMIT) {
         if (count > 0) {
             std::memcpy(batch_.data() + batchLength_, bytes, static_cast<std::size_t>(count));
@@ -69,29 +68,27 @@ int ConsumerSender::batchAndFlush(int socket, const char* bytes, int count) {
     } else {
         // The new bytes would overflow the batch: what is there goes out now, and the
         // new bytes begin the next batch.
-        flushBatch(socket, FlushKind::Overflow, attempts);
+        flushBatch(socket, FlushKind::Overflow);
         restartBatch(bytes, count);
         log_.logMessage(MESSAGE_COMPRESS, LOG_SHOW);
     }
 
-    if (batchTicks_ <= settings_.compressTicks) return attempts;
+    if (batchTicks_ <= settings_.compressTicks) return;
 
-    flushBatch(socket, FlushKind::Timed, attempts);
+    flushBatch(socket, FlushKind::Timed);
     restartBatch(nullptr, 0);
-    return attempts;
 }
 
-void ConsumerSender::flushBatch(int socket, FlushKind kind, int& attempts) {
-    flushRange(socket, 0, static_cast<std::size_t>(batchLength_), kind, attempts);
+void ConsumerSender::flushBatch(int socket, FlushKind kind) {
+    flushRange(socket, 0, static_cast<std::size_t>(batchLength_), kind);
 }
 
-// Compresses batch bytes [begin, begin + length), frames and sends them. When the
+// Compresses batch bytes [begin, begin + length), frames them and hands the frame on. When the
 // compressed block is too long for one frame, the range is cut in two and each half
 // goes out on its own, in order. Only ranges longer than about 65500 bytes can be too
 // long, so the cuts stop after a level or two. A compressor failure is shown and the
 // rest of the range is dropped; returns false then.
-bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind,
-                                int& attempts) {
+bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind) {
     unsigned long compressed = COMPRESS_CAPACITY;
     const bool ok =
         compress_ != nullptr &&
@@ -109,18 +106,20 @@ bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t lengt
             return false;
         }
         const std::size_t cut = splitPointOf(batch_.data() + begin, length);
-        return flushRange(socket, begin, cut, kind, attempts) &&
-               flushRange(socket, begin + cut, length - cut, kind, attempts);
+        return flushRange(socket, begin, cut, kind) &&
+               flushRange(socket, begin + cut, length - cut, kind);
     }
 
     // An overflow flush reports the compressed length, a timed flush the length on
     // the wire.
     if (kind == FlushKind::Overflow) logLengths(length, frameLength);
-    frameBlock(COMPRESSED_BLOCK, output_.data(), frameLength);
+    if (!frameBlock(COMPRESSED_BLOCK, output_.data(), frameLength)) {
+        log_.logMessage(MESSAGE_COMPRESS_ERROR, LOG_SHOW);  // cannot happen: checked above
+        return false;
+    }
     if (kind == FlushKind::Timed) logLengths(length, frameLength);
 
-    attempts += sendWithRetry(ops_, socket, reinterpret_cast<const char*>(output_.data()),
-                              static_cast<int>(frameLength));
+    outlet_.deliver(socket, reinterpret_cast<const char*>(output_.data()), frameLength);
     return true;
 }
 

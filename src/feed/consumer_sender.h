@@ -6,9 +6,9 @@
 
 #include "config/relay_settings.h"
 #include "feed/compress_fn.h"
+#include "feed/consumer_outlet.h"
 #include "feed/frame_block.h"
 #include "shell/log/message_log.h"
-#include "sys/socket_ops.h"
 
 namespace velgor {
 
@@ -28,36 +28,34 @@ inline constexpr std::size_t SENDER_OUTPUT_CAPACITY =
     COMPRESS_CAPACITY > FRAME_BYTES_MAX ? COMPRESS_CAPACITY : FRAME_BYTES_MAX;
 
 // Everything the relay sends to the consumer after the handshake. With compression
-// off each block goes out at once through the send loop. With compression on, blocks
-// are collected in a batch that is compressed, framed and sent by the first call
-// after more than `compressTicks` ticks, or earlier when the batch would overflow.
+// off each block goes to the outlet at once. With compression on, blocks are
+// collected in a batch that is compressed, framed and handed on by the first call or
+// tick after more than `compressTicks` ticks, or earlier when the batch would overflow.
 // A batch whose compressed form would not fit one frame goes out as several frames
 // in order, split after line ends where there are any. The batch is emptied only by
 // a flush: it outlives a lost link and compression being switched off.
 //
-// Main thread only (callers hold the consumer lock). All buffers are members: one
-// instance holds about 200 KiB and allocates nothing per call.
+// Main thread only. All buffers are members: one instance holds about 200 KiB and
+// allocates nothing per call.
 class ConsumerSender {
   public:
     ConsumerSender(const RelaySettings& settings, CompressFn compress, MessageLog& log,
-                   SocketOps& ops);
+                   ConsumerOutlet& outlet);
     ConsumerSender(const ConsumerSender&) = delete;
     ConsumerSender& operator=(const ConsumerSender&) = delete;
 
-    // Sends or batches `count` bytes. Returns the failed or partial send attempts of
-    // the sends this call made (0 when it made none).
-    int sendToConsumer(int socket, const char* bytes, int count);
+    // Hands `count` bytes on for `socket`, or batches them.
+    void sendToConsumer(int socket, const char* bytes, int count);
+
+    // The tick's flush: a batch that holds bytes and is older than `compressTicks`
+    // ticks goes out now, so that a quiet station's lines do not wait for the next
+    // line to come. Nothing happens with compression off.
+    void flushIfDue(int socket);
 
     // Interprets one received block: exactly "#SET OUT DATE ORIGINAL\r\n" switches
     // raw pass-through on, exactly "#SET OUT DATE TEXT\r\n" switches it off; anything
     // else is ignored.
     void handleConsumerCommand(const char* block, int count);
-
-    // Whether a call with `count` bytes would only add them to the batch and put
-    // nothing on the wire: compression on, room left in the batch, and the batch
-    // clock not past the step. Such a call needs no consumer lock, which orders
-    // the sends of all relays.
-    bool onlyBatches(int count) const;
 
     // The 100 ms tick's step: counts a tick while compression is on.
     void advanceBatchClock();
@@ -70,17 +68,16 @@ class ConsumerSender {
   private:
     enum class FlushKind { Overflow, Timed };
 
-    int batchAndFlush(int socket, const char* bytes, int count);
-    void flushBatch(int socket, FlushKind kind, int& attempts);
-    bool flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind,
-                    int& attempts);
+    void batchAndFlush(int socket, const char* bytes, int count);
+    void flushBatch(int socket, FlushKind kind);
+    bool flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind);
     void restartBatch(const char* bytes, int count);
     void logLengths(std::size_t before, std::size_t after);
 
     const RelaySettings& settings_;
     CompressFn compress_;
     MessageLog& log_;
-    SocketOps& ops_;
+    ConsumerOutlet& outlet_;
 
     std::int32_t rawPassThrough_ = 0;
     std::int32_t batchTicks_ = 0;

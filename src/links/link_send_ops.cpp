@@ -10,24 +10,6 @@ namespace velgor {
 LinkSendOps::LinkSendOps(SocketOps& inner, std::stop_token stop)
     : inner_(inner), stop_(std::move(stop)) {}
 
-bool sendErrorIsFinal(int error) {
-    switch (error) {
-        case EPIPE:
-        case ECONNRESET:
-        case ECONNABORTED:
-        case ENOTCONN:
-        case ETIMEDOUT:
-        case EHOSTUNREACH:
-        case ENETUNREACH:
-        case ENETDOWN:
-        case EBADF:
-        case ENOTSOCK:
-            return true;
-        default:
-            return false;
-    }
-}
-
 long LinkSendOps::send(int socket, const void* data, std::size_t length) {
     if (stop_.stop_requested()) {
         lastSendFailedForGood_ = true;

@@ -31,7 +31,4 @@ class LinkSendOps : public SocketOps {
     bool lastSendFailedForGood_ = false;
 };
 
-// Whether a send error (errno) means the connection can carry nothing any more.
-bool sendErrorIsFinal(int error);
-
 }  // namespace velgor

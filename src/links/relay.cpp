@@ -21,15 +21,20 @@ void closeSocket(int socket) {
     if (socket != INVALID_SOCKET_HANDLE) ::close(socket);
 }
 
+// Whether two handshakes announce the same stream mode.
+bool sameMode(const HandshakeValues& a, const HandshakeValues& b) {
+    return (a.binaryMode != 0) == (b.binaryMode != 0) &&
+           (a.compressEnabled != 0) == (b.compressEnabled != 0);
+}
+
 }  // namespace
 
 Relay::Relay(RelayHost& host, CompressFn compress, ConsumerLock& consumerLock, SocketOps& ops)
     : host_(host),
-      consumerLock_(consumerLock),
       ops_(ops),
-      sendOps_(ops),
       display_(settings_, log_),
-      sender_(settings_, compress, log_, sendOps_),
+      outbox_(ops, consumerLock),
+      sender_(settings_, compress, log_, outbox_),
       decoder_(settings_, *this) {}
 
 void Relay::handleSourceEvent(int socket, int event) {
@@ -42,6 +47,8 @@ void Relay::handleSourceEvent(int socket, int event) {
             if (sender_.rawPassThrough() != 0) {
                 forwardRawBlock(reinterpret_cast<const char*>(readBuffer_.data()), count);
             }
+            // Everything this block gave the consumer goes out together.
+            pushToConsumer();
             return;
         }
         case FD_CLOSE:
@@ -61,6 +68,9 @@ void Relay::handleConsumerEvent(int socket, int event) {
                                           static_cast<int>(n));
             return;
         }
+        case FD_WRITE:
+            if (socket == links_.slot(LINK_CONSUMER).socket) pushToConsumer();
+            return;
         case FD_CLOSE:
             dropLink(LINK_CONSUMER);
             return;
@@ -71,37 +81,54 @@ void Relay::handleConsumerEvent(int socket, int event) {
 
 void Relay::tickDuties() {
     if (settings_.compressEnabled != 0) sender_.advanceBatchClock();
-    const std::int32_t ticks = noDataTicks_.load(std::memory_order_relaxed) + 1;
-    noDataTicks_.store(ticks, std::memory_order_relaxed);
+    if (links_.isUp(LINK_CONSUMER)) sender_.flushIfDue(links_.slot(LINK_CONSUMER).socket);
+    // One read-modify-write: a reset by the connecting thread is never lost.
+    const std::int32_t ticks = noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (ticks > settings_.noDataLimit) {
         noDataTicks_.store(0, std::memory_order_relaxed);
         if (settings_.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) dropLink(LINK_SOURCE);
+    }
+    if (links_.isUp(LINK_CONSUMER)) {
+        if (outbox_.stalledAfterTick()) {
+            dropLink(LINK_CONSUMER);
+        } else {
+            pushToConsumer();
+        }
     }
     log_.logMessage("", LOG_SHOW_NEWEST);
 }
 
 void Relay::forwardRawBlock(const char* bytes, int count) {
-    ConsumerLockHold hold(consumerLock_);
     if (links_.isUp(LINK_CONSUMER)) {
         sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, bytes, count);
     }
 }
 
 void Relay::forwardLine(const char* line, std::size_t length) {
-    const int count = static_cast<int>(length);
-    if (sender_.onlyBatches(count)) {
-        // The line only joins the compression batch: nothing goes on the wire, so
-        // the lock (two system calls, and a wait when another relay is sending)
-        // is left for the call that flushes.
-        if (links_.isUp(LINK_CONSUMER) && sender_.rawPassThrough() == 0) {
-            sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, count);
-        }
-        return;
-    }
-    ConsumerLockHold hold(consumerLock_);
     if (links_.isUp(LINK_CONSUMER) && sender_.rawPassThrough() == 0) {
-        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, count);
+        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, static_cast<int>(length));
     }
+}
+
+void Relay::pushToConsumer() {
+    if (!links_.isUp(LINK_CONSUMER)) return;
+    switch (outbox_.push()) {
+        case ConsumerOutbox::Push::Lost:
+            dropLink(LINK_CONSUMER);
+            return;
+        case ConsumerOutbox::Push::Waiting:
+            watchConsumerRoom(true);
+            return;
+        case ConsumerOutbox::Push::Empty:
+            watchConsumerRoom(false);
+            return;
+    }
+}
+
+void Relay::watchConsumerRoom(bool on) {
+    if (on == watchingConsumerRoom_) return;
+    watchingConsumerRoom_ = on;
+    host_.watchForRoom(LINK_CONSUMER, links_.slot(LINK_CONSUMER).socket, on);
 }
 
 void Relay::showLine(const char* line, std::size_t length) {
@@ -178,24 +205,28 @@ void Relay::connectLink(int link, std::stop_token stop) {
     links_.setStatusText(link, std::string(link_texts::CONNECTED_PREFIX) + dotted);
     noDataTicks_.store(0, std::memory_order_relaxed);
 
+    const HandshakeValues announced = handshakeValues();
     if (link == LINK_CONSUMER) {
         LinkSendOps handshakeOps(ops_, stop);
-        sendConsumerHandshake(handshakeOps, socket, handshakeValues());
+        sendConsumerHandshake(handshakeOps, socket, announced);
     }
 
     // The slot goes live on the main thread: its socket events start together
     // with LINK_UP, so no event (a close during the handshake, say) can reach a
     // slot that is not up yet.
     // An endpoint changed by the operator while this attempt ran (the link was
-    // not up, so nothing was dropped) must not leave the link on the old one:
-    // the connection is let go, and the next cycle makes it to the new endpoint.
+    // not up, so nothing was dropped) must not leave the link on the old one, nor
+    // a consumer connection on a mode its handshake did not announce: the
+    // connection is let go, and the next cycle makes it anew.
     bool current = true;
     const bool live = host_.runOnMainThread([&] {
         const LinkEndpoint now = links_.endpoint(link);
-        current = now.port == endpoint.port && now.host.view() == endpoint.host.view();
+        current = now.port == endpoint.port && now.host.view() == endpoint.host.view() &&
+                  (link != LINK_CONSUMER || sameMode(announced, handshakeValues()));
         if (!current) {
             links_.setStatusText(link, link_texts::DROPPED);
         } else {
+            if (link == LINK_CONSUMER) outbox_.open(socket);
             host_.watchSocket(link, socket);
             slot.state.store(LINK_UP, std::memory_order_release);
         }
@@ -214,6 +245,11 @@ void Relay::dropLink(int link) {
         closeSocket(slot.socket);
     }
     slot.socket = INVALID_SOCKET_HANDLE;
+    if (link == LINK_CONSUMER) {
+        // What waited for this connection was meant to follow its handshake only.
+        outbox_.close();
+        watchingConsumerRoom_ = false;
+    }
     // What the lost connection left half-assembled can never be finished: the
     // next connection's stream starts afresh.
     if (link == LINK_SOURCE) decoder_.reset();

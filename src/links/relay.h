@@ -12,6 +12,7 @@
 #include "decode/source_decoder.h"
 #include "feed/compress_fn.h"
 #include "feed/consumer_handshake.h"
+#include "feed/consumer_outbox.h"
 #include "feed/consumer_sender.h"
 #include "links/link_send_ops.h"
 #include "links/link_table.h"
@@ -35,10 +36,12 @@ class Relay : private LineOutlet {
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
-    // Socket events of the two links (event word: low 16 bits FD_READ or FD_CLOSE).
+    // Socket events of the two links (event word: low 16 bits FD_READ, FD_CLOSE, or
+    // for the consumer FD_WRITE: room for the bytes waiting in its queue).
     void handleSourceEvent(int socket, int event);
     void handleConsumerEvent(int socket, int event);
-    // The 100 ms tick: batch clock, no-data watchdog, then the log's display step.
+    // The 100 ms tick: batch clock and due batch, no-data watchdog, the consumer's
+    // stall clock, then the log's display step.
     void tickDuties();
 
     // One connection attempt on LINK_SOURCE or LINK_CONSUMER (reconnect thread,
@@ -62,6 +65,7 @@ class Relay : private LineOutlet {
     SourceDecoder& decoder() { return decoder_; }
     ReceiveTimeDisplay& display() { return display_; }
     ConsumerSender& sender() { return sender_; }
+    const ConsumerOutbox& consumerOutbox() const { return outbox_; }
 
     std::int32_t noDataTicks() const { return noDataTicks_.load(std::memory_order_relaxed); }
 
@@ -71,18 +75,22 @@ class Relay : private LineOutlet {
     void lineFinished() override;
 
     void forwardRawBlock(const char* bytes, int count);
+    // Sends what waits for the consumer, as far as its socket takes it now; drops
+    // the link when the connection failed or its queue overflowed.
+    void pushToConsumer();
+    void watchConsumerRoom(bool on);
     void reportAttempt(int link, std::string_view statusText);
     bool refreshFromReconnectThread();
 
     RelayHost& host_;
-    ConsumerLock& consumerLock_;
     SocketOps& ops_;
-    LinkSendOps sendOps_;  // the consumer sender's: no pauses on a dead connection
     mutable std::mutex settingsGuard_;
     RelaySettings settings_;
     LinkTable links_;
     MessageLog log_;
     ReceiveTimeDisplay display_;
+    ConsumerOutbox outbox_;
+    bool watchingConsumerRoom_ = false;
     ConsumerSender sender_;
     SourceDecoder decoder_;
     std::atomic<std::int32_t> noDataTicks_{0};

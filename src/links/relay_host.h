@@ -20,6 +20,10 @@ class RelayHost {
     // that link's socket events (see pendingSocketEvent), or stops it.
     virtual void watchSocket(int link, int socket) = 0;
     virtual void unwatchSocket(int link, int socket) = 0;
+    // Main thread only. While on, a watched link socket with room for more bytes
+    // is reported as FD_WRITE to that link's handler (the consumer link turns it
+    // on while bytes wait in its queue). unwatchSocket turns it off too.
+    virtual void watchForRoom(int link, int socket, bool on) = 0;
 };
 
 }  // namespace velgor

@@ -5,6 +5,7 @@ namespace velgor {
 // Socket events delivered to the link handlers, in the low 16 bits of the event
 // word (the high 16 bits may carry an error code, which is not examined).
 inline constexpr int FD_READ = 1;    // data waits to be read
+inline constexpr int FD_WRITE = 2;   // the socket has room for more bytes
 inline constexpr int FD_CLOSE = 32;  // the peer closed or reset the connection, or it failed
 inline constexpr int FD_NONE = 0;    // nothing to report (a spurious wake-up)
 

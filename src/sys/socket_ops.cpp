@@ -1,8 +1,11 @@
 #include "sys/socket_ops.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <thread>
 
 namespace velgor {
@@ -18,6 +21,30 @@ long SocketOps::recv(int socket, void* buffer, std::size_t capacity) {
 
 void SocketOps::pause(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(duration);
+}
+
+long SocketOps::unsentBytes(int socket) {
+    int unsent = 0;
+    if (::ioctl(socket, SIOCOUTQ, &unsent) != 0) return -1;
+    return unsent;
+}
+
+bool sendErrorIsFinal(int error) {
+    switch (error) {
+        case EPIPE:
+        case ECONNRESET:
+        case ECONNABORTED:
+        case ENOTCONN:
+        case ETIMEDOUT:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case ENETDOWN:
+        case EBADF:
+        case ENOTSOCK:
+            return true;
+        default:
+            return false;
+    }
 }
 
 SocketOps& systemSocketOps() {

@@ -20,7 +20,13 @@ class SocketOps {
     virtual long recv(int socket, void* buffer, std::size_t capacity);
     // Blocks the calling thread (the send loop's pause between attempts).
     virtual void pause(std::chrono::milliseconds duration);
+    // Bytes the socket has accepted that the peer has not yet acknowledged, or -1
+    // when the platform cannot tell.
+    virtual long unsentBytes(int socket);
 };
+
+// Whether a send error (errno) means the connection can carry nothing any more.
+bool sendErrorIsFinal(int error);
 
 // The process-wide system implementation.
 SocketOps& systemSocketOps();

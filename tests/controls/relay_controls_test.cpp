@@ -61,43 +61,31 @@ TEST(ModeToggles, FlipTheFlagAndMarkAndRewriteAllFourValues) {
     }
 }
 
-TEST(ModeToggles, CompressionDropsALiveConsumerSoTheNextHandshakeCarriesTheMode) {
-    ControlsRig rig;
-    const int consumer = rig.bringUp(LINK_CONSUMER);
-    const int source = rig.bringUp(LINK_SOURCE);
-    rig.controls().toggleCompression();
-    EXPECT_TRUE(ControlsRig::peerClosed(consumer));
-    EXPECT_FALSE(ControlsRig::peerClosed(source));
-    EXPECT_EQ(rig.relay().links().slot(LINK_CONSUMER).state.load(), LINK_DOWN);
-    EXPECT_EQ(rig.relay().handshakeValues().compressEnabled, 1);
+// Either mode toggle drops a live consumer, whether or not the mode file could be
+// written, so that the next handshake announces the mode the feed then has; the
+// source stays up, and a consumer that is down already is left alone.
+TEST(ModeToggles, BothModesDropALiveConsumerSoTheNextHandshakeCarriesThem) {
+    for (const bool writable : {true, false}) {
+        for (const int command : {IDM_COMPRESS, IDM_BINARY_MODE}) {
+            SCOPED_TRACE(std::string(writable ? "writable" : "unwritable") +
+                         (command == IDM_COMPRESS ? " compression" : " binary mode"));
+            ControlsRig rig;
+            const int consumer = rig.bringUp(LINK_CONSUMER);
+            const int source = rig.bringUp(LINK_SOURCE);
+            if (!writable) rig.makeSettingsUnwritable();
+            rig.controls().command(command);
+            EXPECT_TRUE(ControlsRig::peerClosed(consumer));
+            EXPECT_FALSE(ControlsRig::peerClosed(source));
+            EXPECT_EQ(rig.relay().links().slot(LINK_CONSUMER).state.load(), LINK_DOWN);
+            const HandshakeValues next = rig.relay().handshakeValues();
+            EXPECT_EQ(command == IDM_COMPRESS ? next.compressEnabled : next.binaryMode, 1);
+            EXPECT_EQ(rig.view.check(command), true);
 
-    // Down already: nothing more is dropped.
-    rig.controls().toggleCompression();
-    EXPECT_EQ(rig.host.unwatched[LINK_CONSUMER], 1);
-    EXPECT_EQ(rig.relay().handshakeValues().compressEnabled, 0);
-}
-
-TEST(ModeToggles, BinaryModeLeavesTheLinksUp) {
-    ControlsRig rig;
-    const int consumer = rig.bringUp(LINK_CONSUMER);
-    rig.controls().toggleBinaryMode();
-    EXPECT_FALSE(ControlsRig::peerClosed(consumer));
-    EXPECT_TRUE(rig.relay().links().isUp(LINK_CONSUMER));
-    EXPECT_EQ(rig.relay().handshakeValues().binaryMode, 1);
-}
-
-TEST(ModeToggles, UnwritableFileStillFlipsFlagAndMarkButDropsNothing) {
-    ControlsRig rig;
-    const int consumer = rig.bringUp(LINK_CONSUMER);
-    rig.makeSettingsUnwritable();
-    rig.controls().toggleCompression();
-    rig.controls().toggleBinaryMode();
-    EXPECT_EQ(rig.settings().compressEnabled, 1);
-    EXPECT_EQ(rig.settings().binaryMode, 1);
-    EXPECT_EQ(rig.view.check(IDM_COMPRESS), true);
-    EXPECT_EQ(rig.view.check(IDM_BINARY_MODE), true);
-    EXPECT_FALSE(ControlsRig::peerClosed(consumer));
-    EXPECT_TRUE(rig.relay().links().isUp(LINK_CONSUMER));
+            rig.controls().command(command);  // down already: nothing more is dropped
+            EXPECT_EQ(rig.host.unwatched[LINK_CONSUMER], 1);
+            EXPECT_TRUE(rig.relay().links().isUp(LINK_SOURCE));
+        }
+    }
 }
 
 TEST(ModeToggles, WatchdogOnOpensTheLimitDialogAndCancelKeepsItOn) {

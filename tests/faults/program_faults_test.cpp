@@ -1,7 +1,7 @@
 // Faults around the real program (the console front end) driven from outside:
 // a consumer that is killed and started again, a consumer that never reads,
-// endpoints that cannot be reached, and two copies sharing the send lock, one of
-// them killed while it holds it.
+// endpoints that cannot be reached, and two copies sharing the send lock while
+// one of them has a stalled consumer.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -116,10 +116,6 @@ std::string offerBurst(int fd, int lines, std::chrono::milliseconds limit) {
     return pending;
 }
 
-// Lines enough to fill the buffers between the relay and a consumer that reads
-// nothing: the relay's send buffer alone grows to some megabytes.
-constexpr int STALLING_BURST = 250'000;
-
 // Reads what has arrived on a socket, without waiting.
 void readNow(int fd, std::string& into) {
     char buffer[65536];
@@ -128,39 +124,15 @@ void readNow(int fd, std::string& into) {
     }
 }
 
-// The pid holding a flock on the file, from /proc/locks; -1 when none.
-long flockHolderOf(const std::string& path) {
-    struct stat file {};
-    if (::stat(path.c_str(), &file) != 0) return -1;
-    std::ifstream locks("/proc/locks");
-    std::string line;
-    const std::string inode = ":" + std::to_string(file.st_ino) + " ";
-    while (std::getline(locks, line)) {
-        if (line.find("FLOCK") == std::string::npos || line.find(inode) == std::string::npos ||
-            line.find("->") != std::string::npos) {
-            continue;
-        }
-        std::istringstream fields(line);
-        std::string number, kind, mode, access;
-        long pid = -1;
-        fields >> number >> kind >> mode >> access >> pid;
-        return pid;
+// Reads a socket until the far end closes it; whether it did within `limit`.
+bool readUntilClosed(int fd, std::chrono::seconds limit) {
+    char buffer[65536];
+    for (auto until = Clock::now() + limit; Clock::now() < until;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n == 0) return true;
+        if (n < 0) std::this_thread::sleep_for(10ms);
     }
-    return -1;
-}
-
-// Waits until `pid` has held the lock on `path` for half a second in a row (it
-// is then stuck in a send loop, which runs with the lock held).
-bool heldForLong(const std::string& path, pid_t pid, std::chrono::seconds limit,
-                 const std::function<void()>& meanwhile = nullptr) {
-    constexpr int SAMPLES = 25;  // 20 ms apart
-    int held = 0;
-    for (auto until = Clock::now() + limit; Clock::now() < until && held < SAMPLES;) {
-        if (meanwhile) meanwhile();
-        held = flockHolderOf(path) == pid ? held + 1 : 0;
-        std::this_thread::sleep_for(20ms);
-    }
-    return held == SAMPLES;
+    return false;
 }
 
 class ProgramFaultTest : public ::testing::Test {
@@ -209,12 +181,11 @@ TEST_F(ProgramFaultTest, KilledConsumerIsFollowedByAHandshakeAndRawModeStays) {
     ::close(receiver);
 }
 
-// A consumer that takes the connection and never reads: each forward then runs
-// its send loop to the end (16 attempts 300 ms apart) and drops the rest. Once
-// the consumer goes away the relay sees it, connects again with a handshake, is
-// back in step with the source (the feeder's newest lines arrive) and goes on
-// showing lines on its console.
-TEST_F(ProgramFaultTest, ConsumerThatNeverReadsCostsSendLoopsThenTheRelayCatchesUp) {
+// A consumer that takes the connection and never reads. The relay goes on reading
+// its source and showing lines; about 4.5 s after the consumer last took a byte it
+// drops that connection (the consumer still holds its end), connects again with a
+// handshake, and is back in step with the source: the feeder's newest lines arrive.
+TEST_F(ProgramFaultTest, ConsumerThatNeverReadsIsDroppedAndTheRelayCatchesUp) {
     constexpr int SMALL_BUFFER = 4096;
     LoopbackListener consumer;
     ::setsockopt(consumer.fd(), SOL_SOCKET, SO_RCVBUF, &SMALL_BUFFER, sizeof SMALL_BUFFER);
@@ -224,33 +195,29 @@ TEST_F(ProgramFaultTest, ConsumerThatNeverReadsCostsSendLoopsThenTheRelayCatches
     ASSERT_GE(receiver, 0) << velgor.err();
     const int stalled = consumer.accept(10s);
     ASSERT_GE(stalled, 0);
-    // Far more than the buffers on the way hold, so that sends stop going out.
-    LineFeeder feeder(receiver, 20ms, offerBurst(receiver, STALLING_BURST, 8s));
-    ASSERT_TRUE(heldForLong(runtime.path() + "/winstfiledir", velgor.pid(), 20s))
-        << "the relay never got stuck in a send loop";
-    std::this_thread::sleep_for(5s);  // at least one whole send loop of 4.5 s
-    const std::size_t shownBefore = countOf(velgor.out(), "*8D4840D6");
+    const auto stalledAt = Clock::now();
+    LineFeeder feeder(receiver, 2ms);
 
-    resetAndClose(stalled);
-    const auto killedAt = Clock::now();
+    std::this_thread::sleep_for(1s);
+    const std::size_t shownAtFirst = countOf(velgor.out(), "*8D4840D6");
+    std::this_thread::sleep_for(2s);
+    EXPECT_GT(countOf(velgor.out(), "*8D4840D6"), shownAtFirst + 10) << "the console stood still";
+
     const int feed = consumer.accept(15s);
-    ASSERT_GE(feed, 0) << "the relay connected again";
-    const auto reconnectedAfter = Clock::now() - killedAt;
+    ASSERT_GE(feed, 0) << "the relay did not connect again";
+    const auto reconnectedAfter = Clock::now() - stalledAt;
+    EXPECT_GE(reconnectedAfter, 4500ms);
+    EXPECT_TRUE(readUntilClosed(stalled, 5s)) << "the stalled connection was kept";
     std::string received;
     ASSERT_TRUE(readUntil(feed, "\r\n#TEXT\r\n", received, 5s));
     EXPECT_EQ(received.rfind(HANDSHAKE, 0), 0u) << received;
 
-    // Back in step: a line the feeder writes from now on arrives within seconds.
     const long target = feeder.next() + 5;
     const std::string wanted = LineFeeder::lineFor(target).substr(0, 30);
-    const bool caughtUp = readUntil(feed, wanted, received, 20s);
-    EXPECT_TRUE(caughtUp) << "line " << target << " never came";
-    std::this_thread::sleep_for(1s);
-    EXPECT_GT(countOf(velgor.out(), "*8D4840D6"), shownBefore) << "the console goes on";
+    EXPECT_TRUE(readUntil(feed, wanted, received, 20s)) << "line " << target << " never came";
     feeder.stop();
-    ::close(feed);
-    ::close(receiver);
-    std::printf("[ measured ] stalled consumer: reconnected %.1f s after its end\n",
+    for (int fd : {feed, receiver, stalled}) ::close(fd);
+    std::printf("[ measured ] consumer that never reads: connected anew %.1f s after it came\n",
                 std::chrono::duration<double>(reconnectedAfter).count());
 }
 
@@ -276,18 +243,16 @@ TEST_F(ProgramFaultTest, UnknownHostAndRefusedPortAreRetriedWithTheirStatusTexts
     EXPECT_EQ(*code, 0);
 }
 
-// Two copies share the send lock. Copy A's consumer never reads, so A holds the
-// lock through whole send loops; copy B then sends only when its wait for the
-// lock runs out. A is killed (SIGKILL) while it holds the lock: B takes it at
-// once and its lines flow again without the wait.
-TEST_F(ProgramFaultTest, CopyKilledWhileHoldingTheSendLockFreesIt) {
+// Two copies share the send lock. Copy A's consumer never reads, yet A holds the
+// lock only around sends that do not wait, so copy B's lines reach its consumer at
+// its feeder's pace all the while.
+TEST_F(ProgramFaultTest, ACopyWithAStalledConsumerDoesNotHoldBackAnother) {
     constexpr int SMALL_BUFFER = 4096;
     TempDir dirB;
     LoopbackListener sourceB, consumerA, consumerB;
     ::setsockopt(consumerA.fd(), SOL_SOCKET, SO_RCVBUF, &SMALL_BUFFER, sizeof SMALL_BUFFER);
     writeEndpoints(dir, endpoint(source.port()), endpoint(consumerA.port()));
     writeEndpoints(dirB, endpoint(sourceB.port()), endpoint(consumerB.port()));
-    const std::string lockFile = runtime.path() + "/winstfiledir";
 
     RunningProgram copyA(kVelgor, {}, consoleIn(dir, runtime.path()));
     RunningProgram copyB(kVelgor, {}, consoleIn(dirB, runtime.path()));
@@ -300,43 +265,25 @@ TEST_F(ProgramFaultTest, CopyKilledWhileHoldingTheSendLockFreesIt) {
     std::string receivedB;
     ASSERT_TRUE(readUntil(feedB, "#TEXT\r\n", receivedB, 5s));
 
-    LineFeeder feederA(receiverA, 50ms, offerBurst(receiverA, STALLING_BURST, 8s));
+    // A's consumer is full after the first burst.
+    LineFeeder feederA(receiverA, 2ms, offerBurst(receiverA, 20'000, 2s));
     LineFeeder feederB(receiverB, 50ms);
-
-    ASSERT_TRUE(heldForLong(lockFile, copyA.pid(), 20s, [&] { readNow(feedB, receivedB); }))
-        << "copy A never got stuck in a send loop";
-    // B is held back: over 2 s it gets at most the lines of one expired wait.
-    std::this_thread::sleep_for(1s);  // A is into its send loop
+    std::this_thread::sleep_for(500ms);
     readNow(feedB, receivedB);
     const std::size_t before = countOf(receivedB, ";\r\n");
-    std::this_thread::sleep_for(2s);
+    std::this_thread::sleep_for(3s);
     readNow(feedB, receivedB);
-    const std::size_t heldBack = countOf(receivedB, ";\r\n") - before;
-    ASSERT_EQ(flockHolderOf(lockFile), copyA.pid()) << "A still holds it";
+    const std::size_t flowed = countOf(receivedB, ";\r\n") - before;
+    EXPECT_GE(flowed, 30u) << "B was held back while A's consumer was stalled";
 
-    copyA.signal(SIGKILL);
-    const auto killedAt = Clock::now();
-    // B's next lines now come at its feeder's pace: a dozen within a second or so.
-    const std::size_t atKill = countOf(receivedB, ";\r\n");
-    while (countOf(receivedB, ";\r\n") < atKill + 12 && Clock::now() - killedAt < 10s) {
-        readNow(feedB, receivedB);
-        std::this_thread::sleep_for(5ms);
-    }
-    const auto resumedAfter = Clock::now() - killedAt;
-    EXPECT_LT(resumedAfter, 2500ms) << "B waited for a lock its dead holder kept";
-    EXPECT_LE(heldBack, 2u) << "B was not held back by A's lock at all";
-    EXPECT_NE(flockHolderOf(lockFile), copyA.pid());
-
-    copyA.wait(5s);
+    copyA.signal(SIGTERM);
     copyB.signal(SIGTERM);
+    EXPECT_EQ(copyA.wait(10s), std::optional<int>(0));
     EXPECT_EQ(copyB.wait(10s), std::optional<int>(0));
     feederA.stop();
     feederB.stop();
     for (int fd : {receiverA, receiverB, stalled, feedB}) ::close(fd);
-    std::printf(
-        "[ measured ] lines to B in 2 s while A held the lock: %zu; "
-        "12 lines after A was killed in %.2f s\n",
-        heldBack, std::chrono::duration<double>(resumedAfter).count());
+    std::printf("[ measured ] lines to B in 3 s while A's consumer was stalled: %zu\n", flowed);
 }
 
 }  // namespace

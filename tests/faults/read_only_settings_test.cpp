@@ -124,13 +124,13 @@ TEST(ReadOnlyWorkingDirectory, ChangesReachMemoryButNoFileIsTouched) {
     ASSERT_NE(WEXITSTATUS(status), EXIT_STILL_WRITABLE) << "the bind mount did not stop writes";
     ASSERT_EQ(WEXITSTATUS(status), 0);
 
-    // Compression's drop of the consumer link waits for its file, which could
-    // not be written; the endpoint dialogs drop their link all the same. The
-    // limit dialog sets the limit only once its file is written.
+    // The mode toggles drop the consumer link although their file could not be
+    // written, as the endpoint dialogs drop theirs. The limit dialog sets the
+    // limit only once its file is written.
     EXPECT_EQ(text,
               "binary=1 compress=1 watchdog=1 limit=60 name=Nowhere lat=10.5 lon=-20.0 ticks=7 "
               "threshold=77 frequency=16000000 source=127.0.0.2:4000 consumer=localhost:4001 "
-              "keptAfterCompression=1 sourceDropped=1 consumerDropped=1 marks=111");
+              "keptAfterCompression=0 sourceDropped=1 consumerDropped=1 marks=111");
     for (const auto& [name, content] : files) {
         EXPECT_EQ(rig.files.read(name), content) << name;
     }

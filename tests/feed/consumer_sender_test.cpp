@@ -18,7 +18,7 @@
 namespace velgor {
 namespace {
 
-using test::RecordingOps;
+using test::RecordingOutlet;
 using test::ShownLines;
 
 struct Decoded {
@@ -85,11 +85,11 @@ class ConsumerSenderTest : public ::testing::Test {
     }
 
     ConsumerSender& sender() {
-        if (!sender_) sender_ = std::make_unique<ConsumerSender>(settings, compressFn, log, ops);
+        if (!sender_) sender_ = std::make_unique<ConsumerSender>(settings, compressFn, log, out);
         return *sender_;
     }
-    int give(std::string_view bytes, int socket = 9) {
-        return sender().sendToConsumer(socket, bytes.data(), static_cast<int>(bytes.size()));
+    void give(std::string_view bytes, int socket = 9) {
+        sender().sendToConsumer(socket, bytes.data(), static_cast<int>(bytes.size()));
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) sender().advanceBatchClock();
@@ -99,27 +99,52 @@ class ConsumerSenderTest : public ::testing::Test {
     RelaySettings settings;
     MessageLog log;
     ShownLines shown;
-    RecordingOps ops;
+    RecordingOutlet out;
     std::mt19937 random{2024};
 
   private:
     std::unique_ptr<ConsumerSender> sender_;
 };
 
-TEST_F(ConsumerSenderTest, WithoutCompressionEachBlockGoesOutAtOnceThroughTheSendLoop) {
+TEST_F(ConsumerSenderTest, WithoutCompressionEachBlockGoesOutAtOnce) {
     settings.compressEnabled = 0;
     const std::string line = receiverLine(random, 44);
-    EXPECT_EQ(give(line), 0);
-    EXPECT_EQ(ops.wire, line);
-
-    ops.script.assign(20, -1);
-    EXPECT_EQ(give(line), 16);
-    EXPECT_EQ(ops.pauses, 15);
+    give(line);
+    give(line, 12);
+    EXPECT_EQ(out.sends, (std::vector<std::string>{line, line}));
+    EXPECT_EQ(out.sockets, (std::vector<int>{9, 12}));
 
     ticks(100);  // the batch clock only runs while compressing
+    sender().flushIfDue(9);
+    EXPECT_EQ(out.sends.size(), 2u);
     EXPECT_EQ(sender().batchTicks(), 0);
     EXPECT_EQ(sender().batchLength(), 0);
     EXPECT_TRUE(shown.lines.empty());
+}
+
+// A quiet station: a lone line goes out on the tick that makes the batch older than
+// its time, without waiting for another line; an empty batch sends nothing.
+TEST_F(ConsumerSenderTest, TheTickFlushesABatchOnceItIsDue) {
+    ticks(60);
+    sender().flushIfDue(9);
+    EXPECT_TRUE(out.sends.empty()) << "an empty batch is no frame";
+    give(receiverLine(random, 30));  // the clock is past: flushed at once
+    ASSERT_EQ(out.sends.size(), 1u);
+
+    const std::string line = receiverLine(random, 44);
+    give(line);
+    for (int tick = 1; tick <= 50; ++tick) {
+        ticks(1);
+        sender().flushIfDue(9);
+    }
+    EXPECT_EQ(out.sends.size(), 1u);
+    ticks(1);
+    sender().flushIfDue(9);
+    ASSERT_EQ(out.sends.size(), 2u);
+    EXPECT_EQ(decode(out.sends[1]).blocks, std::vector<std::string>{line});
+    EXPECT_EQ(shown.lines.back(), lengths(line.size(), out.sends[1].size()));
+    EXPECT_EQ(sender().batchLength(), 0);
+    EXPECT_EQ(sender().batchTicks(), 0);
 }
 
 TEST_F(ConsumerSenderTest, LinesWaitUntilTheFirstOneAfterTheFiftyFirstTick) {
@@ -127,25 +152,25 @@ TEST_F(ConsumerSenderTest, LinesWaitUntilTheFirstOneAfterTheFiftyFirstTick) {
     for (int tick = 0; tick <= 50; ++tick) {
         const std::string line = receiverLine(random, tick % 2 ? 44 : 30);
         given += line;
-        EXPECT_EQ(give(line), 0);
+        give(line);
         if (tick < 50) ticks(1);
     }
     EXPECT_EQ(sender().batchTicks(), 50);
-    EXPECT_TRUE(ops.wire.empty());
+    EXPECT_TRUE(out.wire.empty());
     EXPECT_EQ(sender().batchLength(), static_cast<int>(given.size()));
 
     ticks(1);
     const std::string last = receiverLine(random, 20);
     given += last;
-    EXPECT_EQ(give(last), 0);
+    give(last);
 
-    ASSERT_EQ(ops.sends.size(), 1u);
-    const Decoded d = decode(ops.wire);
+    ASSERT_EQ(out.sends.size(), 1u);
+    const Decoded d = decode(out.wire);
     EXPECT_EQ(d.badFrames, 0u) << d.lastError;
     EXPECT_EQ(d.strayBytes, 0u);
     EXPECT_EQ(d.blocks, std::vector<std::string>{given});
     // A timed flush reports the batch length and the length on the wire.
-    EXPECT_EQ(shown.lines, std::vector<std::string>{lengths(given.size(), ops.wire.size())});
+    EXPECT_EQ(shown.lines, std::vector<std::string>{lengths(given.size(), out.wire.size())});
     EXPECT_EQ(sender().batchLength(), 0);
     EXPECT_EQ(sender().batchTicks(), 0);
 }
@@ -158,22 +183,22 @@ TEST_F(ConsumerSenderTest, HundredMoreBytesAreAppendedTwoHundredOverflow) {
         bool flushed;
     };
     for (const Case c : {Case{100, false}, Case{200, true}}) {
-        ops = RecordingOps{};
+        out = RecordingOutlet{};
         shown.lines.clear();
-        auto s = std::make_unique<ConsumerSender>(settings, compressFn, log, ops);
+        auto s = std::make_unique<ConsumerSender>(settings, compressFn, log, out);
         s->sendToConsumer(9, batch.data(), static_cast<int>(batch.size()));
         for (int i = 0; i < 7; ++i) s->advanceBatchClock();
         const std::string added(c.added, 'n');
-        EXPECT_EQ(s->sendToConsumer(9, added.data(), static_cast<int>(c.added)), 0);
+        s->sendToConsumer(9, added.data(), static_cast<int>(c.added));
 
         if (!c.flushed) {
             EXPECT_EQ(s->batchLength(), 65534);
             EXPECT_EQ(s->batchTicks(), 7);
-            EXPECT_TRUE(ops.wire.empty());
+            EXPECT_TRUE(out.wire.empty());
             EXPECT_TRUE(shown.lines.empty());
             continue;
         }
-        const Decoded d = decode(ops.wire);
+        const Decoded d = decode(out.wire);
         EXPECT_EQ(d.badFrames, 0u) << d.lastError;
         EXPECT_EQ(d.strayBytes, 0u);
         EXPECT_EQ(d.blocks, std::vector<std::string>{batch});
@@ -185,26 +210,47 @@ TEST_F(ConsumerSenderTest, HundredMoreBytesAreAppendedTwoHundredOverflow) {
     }
 }
 
+// A batch too long for one frame is cut after the line end nearest its middle,
+// wherever that lies: many lines, or a single line end below or above the middle.
 TEST_F(ConsumerSenderTest, IncompressibleLinesAreSplitAtLineEndsIntoFramesThatFit) {
-    std::string given;
-    while (given.size() + 100 <= 65534) given += noise(random, 98, false) + "\r\n";
-    given += noise(random, 65534 - given.size() - 2, false) + "\r\n";
-    ASSERT_EQ(given.size(), 65534u);
-    ASSERT_GT(zlibLength(given) + 4, 65535u);  // one frame could not carry it
-    give(given);
-    give("@1234;\r\n");  // overflows
+    struct Case {
+        const char* name;
+        std::size_t lineEvery;  // a line end after every this many bytes; 0: only at `lone`
+        std::size_t lone;       // where a single line end ends (exclusive)
+    };
+    for (const Case c : {Case{"many lines", 100, 0}, Case{"one end below the middle", 0, 20002},
+                         Case{"one end above the middle", 0, 45002}}) {
+        SCOPED_TRACE(c.name);
+        out = RecordingOutlet{};
+        shown.lines.clear();
+        auto s = std::make_unique<ConsumerSender>(settings, compressFn, log, out);
+        std::string given = noise(random, 65534, false);
+        for (std::size_t end = c.lineEvery; c.lineEvery > 0 && end <= given.size();
+             end += c.lineEvery) {
+            given.replace(end - 2, 2, "\r\n");
+        }
+        if (c.lone > 0) given.replace(c.lone - 2, 2, "\r\n");
+        if (c.lineEvery > 0) given.replace(given.size() - 2, 2, "\r\n");
+        ASSERT_GT(zlibLength(given) + 4, 65535u);  // one frame could not carry it
+        s->sendToConsumer(9, given.data(), static_cast<int>(given.size()));
+        s->sendToConsumer(9, "@1234;\r\n", 8);  // overflows
 
-    const Decoded d = decode(ops.wire);
-    EXPECT_EQ(d.badFrames, 0u) << d.lastError;
-    EXPECT_EQ(d.strayBytes, 0u);
-    ASSERT_GE(d.blocks.size(), 2u);
-    EXPECT_EQ(d.joined, given);
-    for (const std::string& block : d.blocks) {
-        EXPECT_TRUE(block.ends_with("\r\n")) << "a frame ends inside a line";
+        const Decoded d = decode(out.wire);
+        EXPECT_EQ(d.badFrames, 0u) << d.lastError;
+        EXPECT_EQ(d.strayBytes, 0u);
+        ASSERT_GE(d.blocks.size(), 2u);
+        EXPECT_TRUE(d.joined == given);
+        if (c.lone > 0) {
+            EXPECT_EQ(d.blocks[0].size(), c.lone) << "the cut is not at the line end";
+        } else {
+            for (const std::string& block : d.blocks) {
+                EXPECT_TRUE(block.ends_with("\r\n")) << "a frame ends inside a line";
+            }
+        }
+        ASSERT_EQ(shown.lines.size(), d.blocks.size() + 1);
+        EXPECT_EQ(shown.lines.back(), "Compress");
+        EXPECT_EQ(s->batchLength(), 8);
     }
-    ASSERT_EQ(shown.lines.size(), d.blocks.size() + 1);
-    EXPECT_EQ(shown.lines.back(), "Compress");
-    EXPECT_EQ(sender().batchLength(), 8);
 }
 
 struct FeedPattern {
@@ -246,7 +292,7 @@ TEST_P(ConsumerFeedRoundTrip, ReaderGetsBackEveryByteGiven) {
     give("");
     ASSERT_EQ(sender().batchLength(), 0);
 
-    const Decoded d = decode(ops.wire);
+    const Decoded d = decode(out.wire);
     EXPECT_EQ(d.badFrames, 0u) << d.lastError;
     EXPECT_EQ(d.strayBytes, 0u);
     EXPECT_EQ(d.joined.size(), given.size());
@@ -271,9 +317,9 @@ TEST_F(ConsumerSenderTest, FailedTimedFlushShowsTheErrorDropsTheBatchAndSendsNot
     compressFn = &failingCompress;
     give(receiverLine(random, 44));
     ticks(51);
-    EXPECT_EQ(give(receiverLine(random, 44)), 0);
+    give(receiverLine(random, 44));
 
-    EXPECT_TRUE(ops.sends.empty());
+    EXPECT_TRUE(out.sends.empty());
     EXPECT_EQ(shown.lines, std::vector<std::string>{"Error Compress"});
     EXPECT_EQ(sender().batchLength(), 0);
     EXPECT_EQ(sender().batchTicks(), 0);
@@ -284,7 +330,7 @@ TEST_F(ConsumerSenderTest, FailedOverflowFlushDropsTheBatchAndKeepsTheNewBytes) 
     give(std::string(65000, 'b'));
     give(std::string(1000, 'n'));
 
-    EXPECT_TRUE(ops.sends.empty());
+    EXPECT_TRUE(out.sends.empty());
     EXPECT_EQ(shown.lines, (std::vector<std::string>{"Error Compress", "Compress"}));
     EXPECT_EQ(sender().batchLength(), 1000);
 }
@@ -297,16 +343,16 @@ TEST_F(ConsumerSenderTest, BatchOutlivesCompressionOffAndGoesToTheSocketOfTheFlu
     settings.compressEnabled = 0;
     const std::string plain = receiverLine(random, 30);
     give(plain, 9);
-    EXPECT_EQ(ops.wire, plain);
+    EXPECT_EQ(out.wire, plain);
     EXPECT_EQ(sender().batchLength(), 44);
 
     // Compression on again, on a new connection.
     settings.compressEnabled = 1;
     const std::string late = receiverLine(random, 44);
     give(late, 12);
-    ASSERT_EQ(ops.sockets.size(), 2u);
-    EXPECT_EQ(ops.sockets.back(), 12);
-    const Decoded d = decode(ops.wire.substr(plain.size()));
+    ASSERT_EQ(out.sockets.size(), 2u);
+    EXPECT_EQ(out.sockets.back(), 12);
+    const Decoded d = decode(out.wire.substr(plain.size()));
     EXPECT_EQ(d.blocks, std::vector<std::string>{early + late});
 }
 
@@ -329,7 +375,7 @@ TEST_F(ConsumerSenderTest, OnlyAnExactCommandSwitchesRawPassThrough) {
         {"#set out date original\r\n", 0, 0},
     };
     for (const Case& c : cases) {
-        auto s = std::make_unique<ConsumerSender>(settings, compressFn, log, ops);
+        auto s = std::make_unique<ConsumerSender>(settings, compressFn, log, out);
         if (c.before == 1) s->handleConsumerCommand(raw.data(), static_cast<int>(raw.size()));
         ASSERT_EQ(s->rawPassThrough(), c.before);
         s->handleConsumerCommand(c.block.data(), static_cast<int>(c.block.size()));

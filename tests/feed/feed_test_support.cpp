@@ -25,6 +25,7 @@ long RecordingOps::send(int socket, const void* data, std::size_t length) {
     }
     if (take < 0) {
         sends.emplace_back();
+        errno = errorOfFailure;
         return -1;
     }
     const std::string taken(static_cast<const char*>(data), static_cast<std::size_t>(take));

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "feed/consumer_outlet.h"
 #include "shell/log/message_log.h"
 #include "sys/socket_ops.h"
 
@@ -14,18 +15,35 @@ namespace velgor::test {
 
 // Socket calls that reach no socket: every send is recorded, pauses are counted and
 // not slept. Sends follow `script` while it lasts (a value >= 0 takes at most that
-// many bytes, -1 fails); after it every send takes everything.
+// many bytes, -1 fails with `errorOfFailure`); after it every send takes everything.
 class RecordingOps : public SocketOps {
   public:
     long send(int socket, const void* data, std::size_t length) override;
     void pause(std::chrono::milliseconds duration) override;
+    long unsentBytes(int /*socket*/) override { return unsent; }
 
     std::deque<long> script;
+    int errorOfFailure = 0;          // errno a failed send leaves
+    long unsent = 0;                 // what the socket holds unacknowledged
     std::vector<std::string> sends;  // what each send call took ("" when it failed)
     std::vector<int> sockets;        // the socket of each send call
     std::string wire;                // every byte taken, in order
     int pauses = 0;
     std::chrono::milliseconds paused{0};
+};
+
+// The consumer sender's outlet, recorded: what each delivery held, for which socket.
+class RecordingOutlet : public ConsumerOutlet {
+  public:
+    void deliver(int socket, const char* bytes, std::size_t count) override {
+        sockets.push_back(socket);
+        sends.emplace_back(bytes, count);
+        wire.append(bytes, count);
+    }
+
+    std::vector<std::string> sends;
+    std::vector<int> sockets;
+    std::string wire;
 };
 
 // Real sends; pauses counted, and slept only when `sleepForReal`.

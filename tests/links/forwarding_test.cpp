@@ -159,8 +159,8 @@ TEST_F(LiveLinksTest, ReadsThatBringNothingChangeNothingUntilTheClose) {
 }
 
 // The batch clock runs only while compression is on, and it is what lets a
-// batch go: lines given before more than compressTicks ticks have passed wait,
-// the first line after that takes them all out in one frame.
+// batch go: lines given before more than compressTicks ticks have passed wait;
+// the tick after that takes them all out in one frame, with no further line.
 TEST_F(LiveLinksTest, BatchClockAdvancesOnlyWithCompressionOnAndReleasesTheBatch) {
     rig.tick(5);
     EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
@@ -174,8 +174,8 @@ TEST_F(LiveLinksTest, BatchClockAdvancesOnlyWithCompressionOnAndReleasesTheBatch
     EXPECT_TRUE(feed.readAvailable());
     EXPECT_EQ(feed.received(), HANDSHAKE) << "3 ticks are not more than 3";
 
-    rig.tick();
     ASSERT_NO_FATAL_FAILURE(receiverSends(LINE_B));
+    rig.tick();
     std::vector<std::string> blocks;
     sink::FrameReader reader([&](const std::string& inflated) { blocks.push_back(inflated); });
     std::size_t fed = HANDSHAKE.size();

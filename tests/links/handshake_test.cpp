@@ -118,9 +118,11 @@ TEST(HandshakeTest, ComesFirstOnEveryConsumerConnectionAndBeforeTheLinkIsUp) {
             [&] { return feed.readAvailable() && feed.received().size() >= expected.size(); }, 5s));
         EXPECT_EQ(feed.received(), expected);
 
-        // Handshake sends, then data sends, with the slot going up in between.
+        // Handshake sends, then the block's lines in one send, with the slot going
+        // up in between.
         const auto sends = ops.sendsOn(relaySocket, firstSend);
-        ASSERT_EQ(sends.size(), 6u);
+        ASSERT_EQ(sends.size(), 5u);
+        EXPECT_EQ(sends[4].bytes, LINE_A + LINE_B);
         std::string beforeUp;
         for (std::size_t i = 0; i < sends.size(); ++i) {
             EXPECT_EQ(sends[i].consumerUp, i >= 4) << "send " << i;
@@ -189,6 +191,45 @@ class HandshakeGate : public SocketOps {
     bool held_ = false;
     bool released_ = false;
 };
+
+// The operator switches compression on while a consumer connection is being
+// made. That connection's handshake announced no compression, so it is let go
+// instead of going up; the next one announces it.
+TEST(HandshakeTest, ModeSwitchedDuringTheHandshakeIsNotLeftOnTheOldMode) {
+    HandshakeGate gate(2);  // holds the connecting thread before the second line
+    LinkRig rig(gate);
+    setStation(rig.relay, "Kervala");
+    Listener consumer;
+    RefusingPort refusing;
+    rig.setEndpoint(LINK_SOURCE, refusing.port());
+    rig.setEndpoint(LINK_CONSUMER, consumer.port());
+    rig.startReconnecting();
+    Peer first;
+    ASSERT_TRUE(rig.host.runUntil(
+        [&] {
+            if (!first.connected()) first = Peer(consumer.tryAccept());
+            return gate.held();
+        },
+        5s));
+    {
+        std::lock_guard lock(rig.relay.settingsGuard());
+        rig.relay.settings().compressEnabled = 1;
+    }
+    gate.release();
+
+    ASSERT_TRUE(rig.host.runUntil([&] { return !first.readAvailable(); }, 5s))
+        << "the connection with the old mode line stayed";
+    EXPECT_EQ(first.received(), handshakeOf("Kervala", "#TEXT"));
+    EXPECT_NE(rig.state(LINK_CONSUMER), LINK_UP);
+    Peer second = rig.acceptWhenUp(LINK_CONSUMER, consumer);
+    ASSERT_TRUE(second.connected());
+    const std::string handshake = handshakeOf("Kervala", "#TEXT:COMPRESS");
+    ASSERT_TRUE(rig.host.runUntil(
+        [&] { return second.readAvailable() && second.received().size() >= handshake.size(); },
+        5s));
+    EXPECT_EQ(second.received(), handshake);
+    rig.stopReconnecting();
+}
 
 struct CloseCase {
     const char* name;

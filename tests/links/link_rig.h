@@ -85,13 +85,15 @@ int openDescriptorCount();
 class StatusHistory : public PaneObserver {
   public:
     explicit StatusHistory(Relay& relay) : relay_(relay) {}
-    void logLineShown(std::string_view /*text*/) override {}
+    void logLineShown(std::string_view /*text*/) override { ++logLinesShown; }
     void statusLinesChanged() override;
 
     const std::vector<std::string>& of(int link) const;
     // When each of those texts was first shown.
     const std::vector<std::chrono::steady_clock::time_point>& timesOf(int link) const;
     void clear();
+
+    int logLinesShown = 0;  // the pane's log lines moved this often
 
   private:
     struct History {

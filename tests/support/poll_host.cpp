@@ -82,12 +82,18 @@ void PollHost::watchSocket(int link, int socket) {
 
 void PollHost::unwatchSocket(int link, int /*socket*/) {
     watched_[static_cast<std::size_t>(link)] = -1;
+    watchingRoom_[static_cast<std::size_t>(link)] = false;
+}
+
+void PollHost::watchForRoom(int link, int /*socket*/, bool on) {
+    watchingRoom_[static_cast<std::size_t>(link)] = on;
 }
 
 int PollHost::eventsDelivered(int link, int event) const {
     const auto i = static_cast<std::size_t>(link);
     if (event == FD_READ) return readEvents_[i];
     if (event == FD_CLOSE) return closeEvents_[i];
+    if (event == FD_WRITE) return writeEvents_[i];
     return 0;
 }
 
@@ -126,7 +132,9 @@ void PollHost::step(std::chrono::milliseconds wait) {
     std::vector<int> links;
     for (int link = 0; link < LINK_COUNT; ++link) {
         if (watched_[static_cast<std::size_t>(link)] < 0) continue;
-        fds.push_back(pollfd{watched_[static_cast<std::size_t>(link)], POLLIN, 0});
+        const auto i = static_cast<std::size_t>(link);
+        const short wanted = watchingRoom_[i] ? POLLIN | POLLOUT : POLLIN;
+        fds.push_back(pollfd{watched_[i], wanted, 0});
         links.push_back(link);
     }
     const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
@@ -134,7 +142,7 @@ void PollHost::step(std::chrono::milliseconds wait) {
         if (fds[0].revents != 0) drainWakePipe();
         runQueuedTasks();
         for (std::size_t i = 0; i < links.size(); ++i) {
-            if (fds[i + 1].revents != 0) deliverEvent(links[i], fds[i + 1].fd);
+            if (fds[i + 1].revents != 0) deliverEvent(links[i], fds[i + 1].fd, fds[i + 1].revents);
         }
     }
 
@@ -146,10 +154,16 @@ void PollHost::step(std::chrono::milliseconds wait) {
     }
 }
 
-void PollHost::deliverEvent(int link, int socket) {
+void PollHost::deliverEvent(int link, int socket, short revents) {
     const auto i = static_cast<std::size_t>(link);
     // An earlier handler of this pass may have dropped the link.
     if (watched_[i] != socket || relay_ == nullptr) return;
+    if ((revents & POLLOUT) != 0 && watchingRoom_[i] && link == LINK_CONSUMER) {
+        ++writeEvents_[i];
+        relay_->handleConsumerEvent(socket, FD_WRITE);
+        if (watched_[i] != socket) return;
+    }
+    if ((revents & ~POLLOUT) == 0) return;
     const int event = pendingSocketEvent(socket);
     if (event == FD_NONE) return;
     if (event == FD_READ) ++readEvents_[i];

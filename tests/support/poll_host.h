@@ -30,7 +30,8 @@ inline constexpr std::chrono::milliseconds POLL_HOST_TICK{100};
 //   main thread has run it, or until beginShutdown lets it go (false). Called on
 //   the main thread itself it runs the task at once.
 // - Watched sockets are polled (poll(2)); a readable one is classified with
-//   pendingSocketEvent and handed to the relay's source or consumer handler.
+//   pendingSocketEvent and handed to the relay's source or consumer handler; one
+//   watched for room that has it gets FD_WRITE.
 // - Ticks are the test's business (relay.tickDuties()), unless setTicking(true):
 //   then pumping calls tickDuties every 100 ms.
 class PollHost : public RelayHost {
@@ -50,6 +51,7 @@ class PollHost : public RelayHost {
     bool runOnMainThread(const std::function<void()>& task) override;
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
+    void watchForRoom(int link, int socket, bool on) override;
 
     // Runs the loop for `duration`.
     void pump(std::chrono::milliseconds duration);
@@ -63,7 +65,7 @@ class PollHost : public RelayHost {
 
     // The socket watched for a link, or -1.
     int watchedSocket(int link) const { return watched_[static_cast<std::size_t>(link)]; }
-    // Events handed to the relay so far, per link and kind (FD_READ / FD_CLOSE).
+    // Events handed to the relay so far, per link and kind (FD_READ / FD_CLOSE / FD_WRITE).
     int eventsDelivered(int link, int event) const;
     int tasksRun() const { return tasksRun_; }
 
@@ -75,15 +77,17 @@ class PollHost : public RelayHost {
     void runQueuedTasks();
     // Runs the first queued task, if any; whether one ran.
     bool runFirstQueuedTask();
-    void deliverEvent(int link, int socket);
+    void deliverEvent(int link, int socket, short revents);
     void wake();
     void drainWakePipe();
 
     std::thread::id mainThread_;
     Relay* relay_ = nullptr;
     std::array<int, LINK_COUNT> watched_{-1, -1, -1};
+    std::array<bool, LINK_COUNT> watchingRoom_{};
     std::array<int, LINK_COUNT> readEvents_{};
     std::array<int, LINK_COUNT> closeEvents_{};
+    std::array<int, LINK_COUNT> writeEvents_{};
     int tasksRun_ = 0;
     bool ticking_ = false;
     std::chrono::steady_clock::time_point nextTick_;

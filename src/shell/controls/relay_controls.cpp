@@ -98,6 +98,7 @@ void RelayControls::toggleBinaryMode() {
     }
     view_.setMenuCheck(IDM_BINARY_MODE, settings.binaryMode != 0);
     saveModes();
+    restartConsumerLink();
 }
 
 void RelayControls::toggleCompression() {
@@ -107,8 +108,12 @@ void RelayControls::toggleCompression() {
         settings.compressEnabled = flipped(settings.compressEnabled);
     }
     view_.setMenuCheck(IDM_COMPRESS, settings.compressEnabled != 0);
-    const bool written = saveModes();
-    if (written && relay_.links().isUp(LINK_CONSUMER)) relay_.dropLink(LINK_CONSUMER);
+    saveModes();
+    restartConsumerLink();
+}
+
+void RelayControls::restartConsumerLink() {
+    if (relay_.links().isUp(LINK_CONSUMER)) relay_.dropLink(LINK_CONSUMER);
 }
 
 void RelayControls::toggleWatchdog() {

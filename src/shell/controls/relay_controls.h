@@ -28,9 +28,10 @@ class RelayControls {
     void character(int code);
 
     // The mode toggles: flag, check mark, "BinarComOn.ini".
+    // Both mode toggles also drop a consumer link that is up, whether or not the
+    // mode file could be written, so that the consumer is never fed a mode its
+    // handshake did not announce: the next connection's handshake carries it.
     void toggleBinaryMode();
-    // Also drops a consumer link that is up once the file is written, so that
-    // the next handshake announces the new mode.
     void toggleCompression();
     // Turning the watchdog on also opens the no-data limit dialog.
     void toggleWatchdog();
@@ -53,6 +54,7 @@ class RelayControls {
   private:
     TabCycle* tabCycleOf(DialogKind kind);
     bool saveModes();  // whether "BinarComOn.ini" was written
+    void restartConsumerLink();
 
     Relay& relay_;
     std::string settingsDir_;

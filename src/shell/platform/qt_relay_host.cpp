@@ -37,6 +37,7 @@ QtRelayHost::QtRelayHost() {
 
 QtRelayHost::~QtRelayHost() {
     for (QSocketNotifier* notifier : notifiers_) delete notifier;
+    for (QSocketNotifier* notifier : roomNotifiers_) delete notifier;
     delete wakeNotifier_;
     ::close(wakeFd_);
 }
@@ -97,14 +98,41 @@ void QtRelayHost::watchSocket(int link, int socket) {
     notifiers_[static_cast<std::size_t>(link)] = notifier;
 }
 
-void QtRelayHost::unwatchSocket(int link, int /*socket*/) {
-    QSocketNotifier*& notifier = notifiers_[static_cast<std::size_t>(link)];
+namespace {
+
+// May run from inside the notifier's own signal (a close event drops the link):
+// switch it off now, free it once the signal has returned.
+void retire(QSocketNotifier*& notifier) {
     if (notifier == nullptr) return;
-    // May run from inside the notifier's own signal (a close event drops the
-    // link): switch it off now, free it once the signal has returned.
     notifier->setEnabled(false);
     notifier->deleteLater();
     notifier = nullptr;
+}
+
+}  // namespace
+
+void QtRelayHost::unwatchSocket(int link, int /*socket*/) {
+    retire(notifiers_[static_cast<std::size_t>(link)]);
+    retire(roomNotifiers_[static_cast<std::size_t>(link)]);
+}
+
+void QtRelayHost::watchForRoom(int link, int socket, bool on) {
+    QSocketNotifier*& notifier = roomNotifiers_[static_cast<std::size_t>(link)];
+    if (!on) {
+        if (notifier != nullptr) notifier->setEnabled(false);
+        return;
+    }
+    if (notifier != nullptr && notifier->socket() != socket) retire(notifier);
+    if (notifier == nullptr) {
+        notifier = new QSocketNotifier(socket, QSocketNotifier::Write);
+        connect(notifier, &QSocketNotifier::activated, this,
+                [this, link, socket] { onWritable(link, socket); });
+    }
+    notifier->setEnabled(true);
+}
+
+void QtRelayHost::onWritable(int link, int socket) {
+    if (link == LINK_CONSUMER) relay_->handleConsumerEvent(socket, FD_WRITE);
 }
 
 void QtRelayHost::onReadable(int link, int socket) {

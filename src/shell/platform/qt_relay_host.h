@@ -36,15 +36,18 @@ class QtRelayHost : public QObject, public RelayHost {
     bool runOnMainThread(const std::function<void()>& task) override;
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
+    void watchForRoom(int link, int socket, bool on) override;
 
   private:
     struct Request;
     void onReadable(int link, int socket);
+    void onWritable(int link, int socket);
     void runPendingTasks();
 
     Relay* relay_ = nullptr;
     QTimer tick_;
     std::array<QSocketNotifier*, LINK_COUNT> notifiers_{};
+    std::array<QSocketNotifier*, LINK_COUNT> roomNotifiers_{};
 
     // Tasks from other threads wait in pending_; a write to the event descriptor
     // wakes the main thread, whose notifier runs them. Everything the two threads
