@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +58,18 @@ bool writeLinesAndClose(std::FILE* file, std::initializer_list<std::string_view>
     return written;
 }
 
+// Whether a file operation failed for want of permission, not of room.
+bool refusedByPermission(int error) {
+    return error == EACCES || error == EPERM;
+}
+
+// Truncates the file and writes the lines into it, as a plain fopen "w" does.
+bool writeInPlace(const std::string& path, std::initializer_list<std::string_view> lines) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) return false;
+    return writeLinesAndClose(file, lines, false);
+}
+
 }  // namespace
 
 bool writeSettingsLines(const std::string& dir, std::string_view fileName,
@@ -67,9 +80,7 @@ bool writeSettingsLines(const std::string& dir, std::string_view fileName,
     // A link, a device or a file the user may not write is written in place, as
     // it always was (through the link; refused when read-only).
     if (exists && (!S_ISREG(existing.st_mode) || ::access(path.c_str(), W_OK) != 0)) {
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        if (file == nullptr) return false;
-        return writeLinesAndClose(file, lines, false);
+        return writeInPlace(path, lines);
     }
     // Otherwise the new content goes into a file beside it, which then takes the
     // old one's place in one step: a full disk or a crash in the middle leaves
@@ -77,11 +88,24 @@ bool writeSettingsLines(const std::string& dir, std::string_view fileName,
     // start would read as defaults, the links pointing elsewhere).
     const std::string fresh = path + ".new";
     std::FILE* file = std::fopen(fresh.c_str(), "w");
-    if (file == nullptr) return false;
+    if (file == nullptr) {
+        // A directory that takes no new file from this user (a service user who
+        // owns the settings files but not the directory): the file itself is
+        // rewritten in place. A full disk is no reason to cut the old file.
+        return refusedByPermission(errno) && writeInPlace(path, lines);
+    }
     if (exists) ::fchmod(::fileno(file), existing.st_mode & 07777);
-    if (!writeLinesAndClose(file, lines, true) || std::rename(fresh.c_str(), path.c_str()) != 0) {
+    if (!writeLinesAndClose(file, lines, true)) {
         std::remove(fresh.c_str());
         return false;
+    }
+    if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+        // The new content was written whole but may not take the file's place:
+        // a "<name>.new" left writable in such a directory, a sticky directory,
+        // a file mounted on its own. The file is rewritten in place then.
+        const int error = errno;
+        std::remove(fresh.c_str());
+        return (refusedByPermission(error) || error == EBUSY) && writeInPlace(path, lines);
     }
     return true;
 }

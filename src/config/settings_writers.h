@@ -14,7 +14,8 @@ namespace velgor {
 // when the file cannot be written nothing changes. The new content is written
 // beside the file ("<name>.new") and then takes its place, so a write that fails
 // part way (a full disk) leaves the old file whole; a link, a device or a file
-// without write permission is written in place. No writer reports anything else.
+// without write permission is written in place, and so is a writable file in a
+// directory that takes no new file from this user. No writer reports anything else.
 //
 // Dialog texts are written byte for byte, as a dialog's edit field gives them:
 // up to a NUL byte, and at most the 255 bytes that a field holds.

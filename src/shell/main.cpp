@@ -44,7 +44,11 @@ int main(int argc, char** argv) {
 
     DynamicLibrary module;
     FrontEndEntry entry = nullptr;
-    if (chooseFrontEndFromEnvironment() == FrontEndKind::Desktop) {
+    const FrontEndChoice choice = chooseFrontEndFromEnvironment();
+    if (!choice.reason.empty()) {
+        std::fprintf(stderr, "velgor: %s; running on the console\n", choice.reason.c_str());
+    }
+    if (choice.kind == FrontEndKind::Desktop) {
         entry = loadFrontEnd(DESKTOP_MODULE, module);
         if (entry == nullptr) {
             std::fprintf(stderr, "velgor: no desktop front end (%s); running in the console\n",

@@ -127,6 +127,59 @@ TEST(Writers, UnwritableDirectoryReturnsFalseAndChangesNothing) {
     EXPECT_EQ(dir.listing(), "BinarComOn.ini;name.ini;");
 }
 
+// A service user who owns the settings files but not their directory: no new
+// file can appear beside a settings file, so a file the user may write is
+// rewritten in place; one that is read-only, or missing, still fails. Root is
+// not stopped by the directory's permissions, so it runs the writes as "nobody"
+// who then owns the files.
+TEST(Writers, ClosedDirectoryRewritesWritableFilesInPlace) {
+    TempSettingsDir dir;
+    dir.write("name.ini", "Old\n");
+    dir.write("porog.ini", "50\n");
+    dir.write("BinarComOn.ini", "0\n0\n0\n60\n");
+    dir.write("BinarComOn.ini.new", "left by a crash\n");
+    namespace fs = std::filesystem;
+    fs::permissions(dir.path("porog.ini"), fs::perms::owner_read);
+    constexpr uid_t NOBODY = 65534;
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot) {
+        for (const char* name : {"name.ini", "porog.ini", "BinarComOn.ini", "BinarComOn.ini.new"}) {
+            ASSERT_EQ(::chown(dir.path(name).c_str(), NOBODY, NOBODY), 0) << name;
+        }
+    }
+    fs::permissions(dir.path(""), fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    const std::string listing = dir.listing();
+
+    constexpr int NO_DROP = 100;
+    constexpr int STILL_OPEN = 101;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (asRoot && (::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)) std::_Exit(NO_DROP);
+        if (std::ofstream(dir.path("probe.tmp")).is_open()) std::_Exit(STILL_OPEN);
+        RelaySettings settings;
+        settings.binaryMode = 1;
+        settings.noDataLimit = 60;
+        const int saved = (writeNameFile(dir.dir(), "New") ? 1 : 0) |
+                          (writeThresholdFile(dir.dir(), "7") ? 2 : 0) |
+                          (writeCompressStepFile(dir.dir(), "9") ? 4 : 0) |
+                          (saveModeFile(dir.dir(), settings) ? 8 : 0);
+        std::_Exit(saved);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == NO_DROP) GTEST_SKIP() << "root could not become nobody";
+    ASSERT_NE(WEXITSTATUS(status), STILL_OPEN) << "the directory still takes new files";
+    EXPECT_EQ(WEXITSTATUS(status), 1 | 8) << "1 name, 2 threshold, 4 step, 8 modes saved";
+    EXPECT_EQ(dir.read("name.ini"), "New\n");
+    EXPECT_EQ(dir.read("porog.ini"), "50\n");
+    EXPECT_EQ(dir.read("BinarComOn.ini"), "1\n0\n0\n60\n");
+    EXPECT_EQ(dir.listing(), listing) << "no file appeared or went";
+}
+
 // Holds for every user: a "directory" that is a plain file can take no file.
 TEST(Writers, DirectoryThatIsAFileReturnsFalse) {
     TempSettingsDir dir;

@@ -5,9 +5,15 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
 #include <stdexcept>
+
+#include "support/loopback_address.h"
 
 namespace velgor::test {
 
@@ -23,6 +29,36 @@ LoopbackListener::LoopbackListener(int backlog) {
         throw std::runtime_error("cannot listen on 127.0.0.1");
     }
     port_ = ntohs(address.sin_port);
+}
+
+SilentXDisplay::SilentXDisplay(const std::string& socketDir) {
+    for (unsigned number = 200; number < 1000; ++number) {
+        const std::string name = socketDir + "/X" + std::to_string(number);
+        std::error_code ignored;
+        if (std::filesystem::exists(name, ignored)) continue;
+        sockaddr_un local{};
+        if (name.size() + 1 >= sizeof local.sun_path) break;
+        local.sun_family = AF_UNIX;
+        std::memcpy(local.sun_path + 1, name.data(), name.size());  // abstract: a NUL first
+        const auto localSize =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        const sockaddr_in tcp = loopbackAddress(static_cast<std::uint16_t>(6000 + number));
+        abstract_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        tcp_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(abstract_, reinterpret_cast<const sockaddr*>(&local), localSize) == 0 &&
+            ::bind(tcp_, reinterpret_cast<const sockaddr*>(&tcp), sizeof tcp) == 0) {
+            number_ = number;
+            return;
+        }
+        ::close(abstract_);
+        ::close(tcp_);
+    }
+    throw std::runtime_error("no free X display number");
+}
+
+SilentXDisplay::~SilentXDisplay() {
+    ::close(abstract_);
+    ::close(tcp_);
 }
 
 LoopbackListener::~LoopbackListener() {

@@ -28,6 +28,28 @@ class LoopbackListener {
     int fillers_[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
 
+// An X display number nobody serves, held so while the object lives: its
+// abstract socket "<socketDir>/X<N>" and its port 127.0.0.1:6000+N are bound
+// but do not listen, and no socket file "<socketDir>/X<N>" exists. A test that
+// wants one of them to answer makes it listen.
+class SilentXDisplay {
+  public:
+    explicit SilentXDisplay(const std::string& socketDir = "/tmp/.X11-unix");
+    ~SilentXDisplay();
+    SilentXDisplay(const SilentXDisplay&) = delete;
+    SilentXDisplay& operator=(const SilentXDisplay&) = delete;
+
+    unsigned number() const { return number_; }
+    std::string name() const { return ":" + std::to_string(number_); }
+    int abstractSocket() const { return abstract_; }
+    int tcpSocket() const { return tcp_; }
+
+  private:
+    unsigned number_ = 0;
+    int abstract_ = -1;
+    int tcp_ = -1;
+};
+
 // Reads from a connected socket until `text` is among what was read (true) or
 // the limit passes; everything read is appended to `into`.
 bool readUntil(int fd, const std::string& text, std::string& into, std::chrono::milliseconds limit);

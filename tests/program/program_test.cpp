@@ -167,6 +167,24 @@ TEST_F(ConsoleRelay, RelaysLinesShowsStatusAndEndsOnSignal) {
     }
 }
 
+// A DISPLAY left over from a closed session: the program says so in one line
+// and runs on the console instead of letting Qt end it.
+TEST_F(ConsoleRelay, SilentDisplayRunsTheConsoleAndSaysWhy) {
+    SilentXDisplay display;
+    auto options = consoleIn(dir);
+    options.setEnv["DISPLAY"] = display.name();
+    RunningProgram velgor(kVelgor, {}, options);
+    const int consumerConn = consumer.accept(10s);
+    ASSERT_GE(consumerConn, 0) << velgor.err();
+    ::close(consumerConn);
+    ASSERT_TRUE(velgor.waitForOutput("Клиент:", 5s)) << velgor.out() << velgor.err();
+    velgor.signal(SIGTERM);
+    EXPECT_EQ(velgor.wait(5s), 0);
+    EXPECT_EQ(velgor.err(), "velgor: display " + display.name() +
+                                " does not answer; running on the console\n"
+                                "velgor: relay running (console); Ctrl-C ends it\n");
+}
+
 TEST_F(ConsoleRelay, EndsPromptlyWhileAConnectHangs) {
     LoopbackListener full(0);
     full.fillBacklog();
