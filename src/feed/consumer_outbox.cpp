@@ -25,6 +25,7 @@ void ConsumerOutbox::close() {
     head_ = size_ = 0;
     if (bytes_.capacity() > KEPT_CAPACITY) std::vector<char>().swap(bytes_);
     overflowed_ = failed_ = false;
+    sendError_ = 0;
     handedOver_ = lastTaken_ = 0;
     stallTicks_ = 0;
 }
@@ -61,6 +62,7 @@ ConsumerOutbox::Push ConsumerOutbox::push() {
         consume(static_cast<std::size_t>(sent));
     } else if (sent < 0 && sendErrorIsFinal(error)) {
         failed_ = true;
+        sendError_ = error;
         return Push::Lost;
     }
     return queued() == 0 ? Push::Empty : Push::Waiting;

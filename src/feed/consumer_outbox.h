@@ -62,6 +62,8 @@ class ConsumerOutbox : public ConsumerOutlet {
 
     std::size_t queued() const { return size_ - head_; }
     bool overflowed() const { return overflowed_; }
+    // The error of the send that failed for good (0 when none did).
+    int sendError() const { return sendError_; }
 
   private:
     void consume(std::size_t count);
@@ -75,6 +77,7 @@ class ConsumerOutbox : public ConsumerOutlet {
     std::size_t size_ = 0;
     bool overflowed_ = false;
     bool failed_ = false;
+    int sendError_ = 0;
     std::uint64_t handedOver_ = 0;  // accepted by the socket since open
     std::uint64_t lastTaken_ = 0;
     int stallTicks_ = 0;

@@ -21,6 +21,12 @@ void closeSocket(int socket) {
     if (socket != INVALID_SOCKET_HANDLE) ::close(socket);
 }
 
+// The cause of a close event: the peer's close, or the error it carries.
+LinkDrop closeOf(int event) {
+    const int error = eventError(event);
+    return {error != 0 ? DropCause::ConnectionError : DropCause::PeerClosed, error};
+}
+
 // Whether two handshakes announce the same stream mode.
 bool sameMode(const HandshakeValues& a, const HandshakeValues& b) {
     return (a.binaryMode != 0) == (b.binaryMode != 0) &&
@@ -52,7 +58,7 @@ void Relay::handleSourceEvent(int socket, int event) {
             return;
         }
         case FD_CLOSE:
-            dropLink(LINK_SOURCE);
+            dropLink(LINK_SOURCE, closeOf(event));
             return;
         default:
             return;
@@ -72,7 +78,7 @@ void Relay::handleConsumerEvent(int socket, int event) {
             if (socket == links_.slot(LINK_CONSUMER).socket) pushToConsumer();
             return;
         case FD_CLOSE:
-            dropLink(LINK_CONSUMER);
+            dropLink(LINK_CONSUMER, closeOf(event));
             return;
         default:
             return;
@@ -86,11 +92,13 @@ void Relay::tickDuties() {
     const std::int32_t ticks = noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (ticks > settings_.noDataLimit) {
         noDataTicks_.store(0, std::memory_order_relaxed);
-        if (settings_.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) dropLink(LINK_SOURCE);
+        if (settings_.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) {
+            dropLink(LINK_SOURCE, {DropCause::Watchdog});
+        }
     }
     if (links_.isUp(LINK_CONSUMER)) {
         if (outbox_.stalledAfterTick()) {
-            dropLink(LINK_CONSUMER);
+            dropLink(LINK_CONSUMER, {DropCause::ConsumerStalled});
         } else {
             pushToConsumer();
         }
@@ -114,7 +122,9 @@ void Relay::pushToConsumer() {
     if (!links_.isUp(LINK_CONSUMER)) return;
     switch (outbox_.push()) {
         case ConsumerOutbox::Push::Lost:
-            dropLink(LINK_CONSUMER);
+            dropLink(LINK_CONSUMER, outbox_.overflowed()
+                                        ? LinkDrop{DropCause::ConsumerOverflow}
+                                        : LinkDrop{DropCause::SendFailed, outbox_.sendError()});
             return;
         case ConsumerOutbox::Push::Waiting:
             watchConsumerRoom(true);
@@ -238,7 +248,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
     }
 }
 
-void Relay::dropLink(int link) {
+void Relay::dropLink(int link, LinkDrop why) {
     LinkSlot& slot = links_.slot(link);
     if (slot.socket != INVALID_SOCKET_HANDLE) {
         host_.unwatchSocket(link, slot.socket);
@@ -256,6 +266,7 @@ void Relay::dropLink(int link) {
     links_.setStatusText(link, link_texts::DROPPED);
     refreshStatusLines();
     slot.state.store(LINK_DOWN, std::memory_order_release);
+    if (dropListener_) dropListener_(link, why);
 }
 
 }  // namespace velgor

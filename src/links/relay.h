@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <stop_token>
 
@@ -14,6 +15,7 @@
 #include "feed/consumer_handshake.h"
 #include "feed/consumer_outbox.h"
 #include "feed/consumer_sender.h"
+#include "links/link_drop.h"
 #include "links/link_send_ops.h"
 #include "links/link_table.h"
 #include "links/relay_host.h"
@@ -48,7 +50,11 @@ class Relay : private LineOutlet {
     // only while the slot is not LINK_UP). Gives up at once on a stop request.
     void connectLink(int link, std::stop_token stop);
     // Ends a link's connection (main thread).
-    void dropLink(int link);
+    void dropLink(int link, LinkDrop why = {});
+    // Told of every drop with its cause (main thread); for diagnostics.
+    void setDropListener(std::function<void(int link, const LinkDrop& why)> listener) {
+        dropListener_ = std::move(listener);
+    }
     // Rewrites the two status lines from the link slots (main thread).
     void refreshStatusLines();
 
@@ -91,6 +97,7 @@ class Relay : private LineOutlet {
     ReceiveTimeDisplay display_;
     ConsumerOutbox outbox_;
     bool watchingConsumerRoom_ = false;
+    std::function<void(int, const LinkDrop&)> dropListener_;
     ConsumerSender sender_;
     SourceDecoder decoder_;
     std::atomic<std::int32_t> noDataTicks_{0};

@@ -12,7 +12,7 @@ int pendingSocketEvent(int socket) {
     if (n > 0) return FD_READ;
     if (n == 0) return FD_CLOSE;
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return FD_NONE;
-    return FD_CLOSE;
+    return FD_CLOSE | ((errno & 0xFFFF) << 16);
 }
 
 }  // namespace velgor

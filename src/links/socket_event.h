@@ -11,7 +11,13 @@ inline constexpr int FD_NONE = 0;    // nothing to report (a spurious wake-up)
 
 // What a watched socket that the platform reports readable has to tell: data
 // (FD_READ) while any byte waits, FD_CLOSE once the peer's close (or a reset or
-// error) is all that is left. Does not consume anything.
+// error) is all that is left, with the error code in the high 16 bits as the
+// socket notifications carry it. Does not consume anything.
 int pendingSocketEvent(int socket);
+
+// The error code of an event word (0 for none).
+inline int eventError(int event) {
+    return (event >> 16) & 0xFFFF;
+}
 
 }  // namespace velgor

@@ -158,6 +158,9 @@ TEST_F(SourceFaultTest, ResetByEitherPeerDropsOnlyThatLinkAndItComesBack) {
     EXPECT_EQ(rig.status(LINK_SOURCE), DROPPED);
     EXPECT_EQ(rig.host.watchedSocket(LINK_SOURCE), -1);
     EXPECT_EQ(rig.state(LINK_CONSUMER), LINK_UP);
+    ASSERT_EQ(rig.drops.size(), 1u);
+    EXPECT_EQ(rig.drops[0].second.cause, DropCause::ConnectionError);
+    EXPECT_EQ(describeDrop(rig.drops[0].second), "connection failed: Connection reset by peer");
     receiver = rig.acceptWhenUp(LINK_SOURCE, source);
     ASSERT_TRUE(receiver.connected());
     ASSERT_TRUE(receiver.send(line));
@@ -170,6 +173,9 @@ TEST_F(SourceFaultTest, ResetByEitherPeerDropsOnlyThatLinkAndItComesBack) {
     ASSERT_TRUE(rig.host.runUntil([&] { return rig.state(LINK_CONSUMER) == LINK_DOWN; }, 5s));
     EXPECT_EQ(rig.status(LINK_CONSUMER), DROPPED);
     EXPECT_EQ(rig.state(LINK_SOURCE), LINK_UP);
+    ASSERT_EQ(rig.drops.size(), 2u);
+    EXPECT_EQ(rig.drops[1].first, LINK_CONSUMER);
+    EXPECT_NE(rig.drops[1].second.cause, DropCause::PeerClosed) << "a reset is no orderly close";
     feed = rig.acceptWhenUp(LINK_CONSUMER, consumer);
     ASSERT_TRUE(feed.connected());
     ASSERT_TRUE(rig.host.runUntil([&] { return handshakeTaken(); }, 5s));
@@ -211,6 +217,8 @@ TEST_P(GarbageReceiverTest, IsDroppedOnTheTickAfterTheLimit) {
     rig.tick();
     EXPECT_EQ(rig.state(LINK_SOURCE), LINK_DOWN);
     EXPECT_EQ(rig.status(LINK_SOURCE), DROPPED);
+    ASSERT_EQ(rig.drops.size(), 1u);
+    EXPECT_EQ(rig.drops[0].second.cause, DropCause::Watchdog);
     EXPECT_TRUE(feedLines().empty()) << "no line was made of the garbage";
     EXPECT_TRUE(rig.waitUp(LINK_SOURCE, 3s)) << "the reconnect thread makes it again";
 }

@@ -83,6 +83,9 @@ TEST_P(DropAndReconnectTest, LostLinkIsDroppedAndMadeAgainWithinACycle) {
     }
     const auto droppedAt = Clock::now();
     EXPECT_EQ(rig.status(c.link), DROPPED);
+    ASSERT_EQ(rig.drops.size(), 1u);
+    EXPECT_EQ(rig.drops[0].second.cause,
+              c.cause == Cause::PeerCloses ? DropCause::PeerClosed : DropCause::Watchdog);
     EXPECT_EQ(rig.socketOf(c.link), INVALID_SOCKET_HANDLE);
     EXPECT_EQ(rig.host.watchedSocket(c.link), -1);
     EXPECT_EQ(rig.state(other), LINK_UP);

@@ -171,6 +171,7 @@ LinkRig::LinkRig(SocketOps& ops, CompressFn compress)
     : relay(host, compress, sendLock.lock(), ops) {
     host.attach(relay);
     relay.messageLog().setObserver(&statuses);
+    relay.setDropListener([this](int link, const LinkDrop& why) { drops.emplace_back(link, why); });
 }
 
 LinkRig::~LinkRig() {

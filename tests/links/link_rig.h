@@ -157,6 +157,7 @@ class LinkRig {
     TempConsumerLock sendLock;
     Relay relay;
     StatusHistory statuses{relay};
+    std::vector<std::pair<int, LinkDrop>> drops;  // every drop, with its cause
 
   private:
     std::unique_ptr<ReconnectThread> reconnect_;

@@ -166,8 +166,8 @@ void PollHost::deliverEvent(int link, int socket, short revents) {
     if ((revents & ~POLLOUT) == 0) return;
     const int event = pendingSocketEvent(socket);
     if (event == FD_NONE) return;
-    if (event == FD_READ) ++readEvents_[i];
-    if (event == FD_CLOSE) ++closeEvents_[i];
+    if ((event & 0xFFFF) == FD_READ) ++readEvents_[i];
+    if ((event & 0xFFFF) == FD_CLOSE) ++closeEvents_[i];
     if (link == LINK_SOURCE) {
         relay_->handleSourceEvent(socket, event);
     } else if (link == LINK_CONSUMER) {

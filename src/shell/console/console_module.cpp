@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+#include "links/relay.h"
 #include "shell/console/console_output.h"
 #include "shell/platform/qt_relay_host.h"
 #include "shell/platform/quit_on_signals.h"
@@ -18,6 +19,11 @@ extern "C" __attribute__((visibility("default"))) int velgorRunFrontEnd(
     RelayProgram program(host, args->compress);
     ConsoleOutput output(program.relay().messageLog(), stdout);
     program.relay().messageLog().setObserver(&output);
+    // Why a link went down, for whoever reads the log afterwards.
+    program.relay().setDropListener([](int link, const LinkDrop& why) {
+        std::fprintf(stderr, "velgor: %s link dropped: %s\n",
+                     link == LINK_SOURCE ? "source" : "consumer", describeDrop(why).c_str());
+    });
     host.attach(program.relay());
     QuitOnSignals quitOnSignals;
     program.startLinks();
