@@ -5,9 +5,15 @@
 #include <ctime>
 #include <utility>
 
+#include "config/cp1251_literal.h"
+
 namespace velgor {
 
 namespace {
+
+// The two elapsed times are labelled "by the receiver" and "by the computer".
+constexpr auto& RECEIVER = cp1251<u8"прм">;
+constexpr auto& COMPUTER = cp1251<u8"комп">;
 
 // The elapsed times in front of the line take at most 6 + 20 + 9 + 20 + 5
 // bytes (two 64-bit numbers in the widest format); the line itself is at most
@@ -77,7 +83,7 @@ void ReceiveTimeDisplay::displayWithElapsedTimes(const char* line, std::size_t l
     int n = 0;
     if (frequency == 0) {
         // No clock rate, no receiver time: "прм = ?  комп = K     "
-        n = std::snprintf(text, PREFIX_BYTES, "\xEF\xF0\xEC = ?  \xEA\xEE\xEC\xEF = %lld     ",
+        n = std::snprintf(text, PREFIX_BYTES, "%s = ?  %s = %lld     ", RECEIVER, COMPUTER,
                           static_cast<long long>(k));
     } else {
         // Signed difference over the rate zero-extended, truncated toward zero:
@@ -88,22 +94,19 @@ void ReceiveTimeDisplay::displayWithElapsedTimes(const char* line, std::size_t l
             const auto r32 = static_cast<std::int32_t>(r);
             const auto k32 = static_cast<std::int32_t>(k);
             // "прм = %d:%02d:%02d  комп = %d:%02d:%02d     "
-            n = std::snprintf(text, PREFIX_BYTES,
-                              "\xEF\xF0\xEC = %d:%02d:%02d  \xEA\xEE\xEC\xEF = %d:%02d:%02d     ",
-                              r32 / 3600, (r32 % 3600) / 60, (r32 % 3600) % 60, k32 / 3600,
-                              (k32 % 3600) / 60, k32 % 60);
+            n = std::snprintf(text, PREFIX_BYTES, "%s = %d:%02d:%02d  %s = %d:%02d:%02d     ",
+                              RECEIVER, r32 / 3600, (r32 % 3600) / 60, (r32 % 3600) % 60, COMPUTER,
+                              k32 / 3600, (k32 % 3600) / 60, k32 % 60);
         } else if (r >= SECONDS_PER_MINUTE) {
             const auto r32 = static_cast<std::int32_t>(r);
             const auto k32 = static_cast<std::int32_t>(k);
             // "прм = %02d:%02d  комп = %02d:%02d     ": minutes of K not reduced
-            n = std::snprintf(text, PREFIX_BYTES,
-                              "\xEF\xF0\xEC = %02d:%02d  \xEA\xEE\xEC\xEF = %02d:%02d     ",
-                              r32 / 60, r32 % 60, k32 / 60, k32 % 60);
+            n = std::snprintf(text, PREFIX_BYTES, "%s = %02d:%02d  %s = %02d:%02d     ", RECEIVER,
+                              r32 / 60, r32 % 60, COMPUTER, k32 / 60, k32 % 60);
         } else {
             // "прм = %.0f  комп = %.0f     "
-            n = std::snprintf(text, PREFIX_BYTES,
-                              "\xEF\xF0\xEC = %.0f  \xEA\xEE\xEC\xEF = %.0f     ",
-                              static_cast<double>(r), static_cast<double>(k));
+            n = std::snprintf(text, PREFIX_BYTES, "%s = %.0f  %s = %.0f     ", RECEIVER,
+                              static_cast<double>(r), COMPUTER, static_cast<double>(k));
         }
     }
     std::size_t prefix = n < 0 ? 0 : static_cast<std::size_t>(n);

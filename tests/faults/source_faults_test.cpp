@@ -8,7 +8,6 @@
 
 #include "faults/fault_support.h"
 #include "links/link_rig.h"
-#include "links/link_texts.h"
 #include "links/socket_event.h"
 
 namespace velgor::test {

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "config/cp1251_literal.h"
 #include "program/loopback.h"
 #include "program/program_runner.h"
 
@@ -123,7 +124,7 @@ class ConsoleRelay : public ::testing::Test {
     void SetUp() override {
         dir.write("initmkp1.ini", std::to_string(source.port()) + "\n127.0.0.1\n");
         dir.write("initmkp2.ini", std::to_string(consumer.port()) + "\n127.0.0.1\n");
-        dir.write("name.ini", "\xCF\xF0\xE8\xE1\xEE\xF0\n");  // "Прибор" in Windows-1251
+        dir.write("name.ini", cp1251<u8"Прибор\n">);
     }
 
     TempDir dir;
@@ -143,7 +144,7 @@ TEST_F(ConsoleRelay, RelaysLinesShowsStatusAndEndsOnSignal) {
         ASSERT_GE(consumerConn, 0) << velgor.out() << velgor.err();
         std::string received;
         ASSERT_TRUE(readUntil(consumerConn, "#TEXT\r\n", received, 5s)) << received;
-        EXPECT_EQ(received, "#\xCF\xF0\xE8\xE1\xEE\xF0\r\n#47.198200\r\n#39.628200\r\n#TEXT\r\n");
+        EXPECT_EQ(received, cp1251<u8"#Прибор\r\n#47.198200\r\n#39.628200\r\n#TEXT\r\n">);
         ASSERT_TRUE(
             velgor.waitForOutput("Клиент: " + std::string(consumer.port() > 9999 ? " " : "  ") +
                                      std::to_string(consumer.port()) + "  Соединение 127.0.0.1",

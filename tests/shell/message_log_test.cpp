@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/cp1251.h"
+#include "config/cp1251_literal.h"
 
 namespace velgor {
 namespace {
@@ -133,8 +134,6 @@ TEST_F(MessageLogTest, TextsLongerThanASlotAreCut) {
 }
 
 TEST(StatusLineTest, PortsOfFourAndFiveDigitsInBothFormats) {
-    const std::string broken = utf8ToCp1251("Связь разорвана");
-    const std::string failed = utf8ToCp1251("Ошибка connect");
     struct Case {
         bool consumer;
         std::uint16_t port;
@@ -142,10 +141,10 @@ TEST(StatusLineTest, PortsOfFourAndFiveDigitsInBothFormats) {
         std::string expected;  // UTF-8
     };
     const std::vector<Case> cases = {
-        {false, 7777, broken, "Клиент:  7777  Связь разорвана"},
-        {true, 8888, failed, "Клиент:  8888  Ошибка connect"},
-        {false, 30005, broken, "Клиент: 30005  Связь разорвана"},
-        {true, 30005, failed, "Клиент:  30005  Ошибка connect"},
+        {false, 7777, cp1251<u8"Связь разорвана">, "Клиент:  7777  Связь разорвана"},
+        {true, 8888, cp1251<u8"Ошибка connect">, "Клиент:  8888  Ошибка connect"},
+        {false, 30005, cp1251<u8"Связь разорвана">, "Клиент: 30005  Связь разорвана"},
+        {true, 30005, cp1251<u8"Ошибка connect">, "Клиент:  30005  Ошибка connect"},
         {false, 80, "", "Клиент:    80  "},
         {true, 65535, "", "Клиент:  65535  "},
     };

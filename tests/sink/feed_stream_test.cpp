@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/cp1251.h"
+#include "config/cp1251_literal.h"
 #include "sink/test_framer.h"
 
 namespace velgor::sink {
@@ -29,9 +30,8 @@ struct Listener : FeedListener {
     void rawBytes(Bytes) override {}
 };
 
-// The name "Кервала" (Kervala) in Windows-1251.
 std::string handshakeText(const std::string& mode) {
-    return "#\xCA\xE5\xF0\xE2\xE0\xEB\xE0\r\n#47.000000\r\n#-2.000000\r\n#" + mode + "\r\n";
+    return cp1251<u8"#Кервала\r\n#47.000000\r\n#-2.000000\r\n#"> + mode + "\r\n";
 }
 
 const std::string LINE_1 = "@0000123456785D4840D6202CC3;\r\n";

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "config/cp1251_literal.h"
 #include "sink/test_framer.h"
 
 namespace velgor::sink {
@@ -128,8 +129,7 @@ struct Relay {
     }
 };
 
-// The name "Кервала" in Windows-1251.
-const std::vector<std::string> HANDSHAKE = {"#\xCA\xE5\xF0\xE2\xE0\xEB\xE0\r\n", "#47.000000\r\n",
+const std::vector<std::string> HANDSHAKE = {cp1251<u8"#Кервала\r\n">, "#47.000000\r\n",
                                             "#-2.000000\r\n"};
 const std::string LINE_A = "@0000123456785D4840D6202CC3;\r\n";
 const std::string LINE_B = "*8D4840D6202CC371C32CE0576098;\r\n";

@@ -3,9 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/cp1251_literal.h"
+
 namespace velgor {
 
 namespace {
+
+constexpr auto& CLIENT = cp1251<u8"Клиент">;
 
 constexpr std::size_t MAX_TEXT_BYTES = LOG_SLOT_BYTES - 1;
 // A link slot's status text field holds 255 bytes and its NUL.
@@ -55,18 +59,17 @@ std::size_t formattedLength(int n) {
 
 std::size_t writeSourceStatusLine(char (&line)[STATUS_LINE_BYTES], std::uint16_t port,
                                   std::string_view statusText) {
-    // "Клиент: %5d  %s"
     const int length = statusTextLength(statusText);
-    return formattedLength(std::snprintf(line, sizeof line, "\xCA\xEB\xE8\xE5\xED\xF2: %5d  %.*s",
+    return formattedLength(std::snprintf(line, sizeof line, "%s: %5d  %.*s", CLIENT,
                                          static_cast<int>(port), length,
                                          length == 0 ? "" : statusText.data()));
 }
 
 std::size_t writeConsumerStatusLine(char (&line)[STATUS_LINE_BYTES], std::uint16_t port,
                                     std::string_view statusText) {
-    // "Клиент: % 5d  %s": the space flag puts a blank before a five-digit port.
+    // The space flag puts a blank before a five-digit port.
     const int length = statusTextLength(statusText);
-    return formattedLength(std::snprintf(line, sizeof line, "\xCA\xEB\xE8\xE5\xED\xF2: % 5d  %.*s",
+    return formattedLength(std::snprintf(line, sizeof line, "%s: % 5d  %.*s", CLIENT,
                                          static_cast<int>(port), length,
                                          length == 0 ? "" : statusText.data()));
 }

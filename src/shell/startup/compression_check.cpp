@@ -1,13 +1,12 @@
 #include "shell/startup/compression_check.h"
 
+#include "config/cp1251_literal.h"
+
 namespace velgor {
 namespace {
 
-// "Не удалось подключить "
-constexpr char COULD_NOT_ATTACH[] =
-    "\xCD\xE5 \xF3\xE4\xE0\xEB\xEE\xF1\xFC \xEF\xEE\xE4\xEA\xEB\xFE\xF7\xE8\xF2\xFC ";
-// "Ошибка"
-constexpr char ERROR_CAPTION[] = "\xCE\xF8\xE8\xE1\xEA\xE0";
+constexpr auto& COULD_NOT_ATTACH = cp1251<u8"Не удалось подключить ">;
+constexpr auto& ERROR_CAPTION = cp1251<u8"Ошибка">;
 
 }  // namespace
 
