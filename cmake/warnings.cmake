@@ -4,6 +4,10 @@ target_compile_options(velgor_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
   -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual
   -Wformat=2)
+# Clang checks the locking rules written into the code (see src/sys/thread_safety.h).
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(velgor_warnings INTERFACE -Wthread-safety)
+endif()
 if(VELGOR_WERROR)
   target_compile_options(velgor_warnings INTERFACE -Werror)
 endif()

@@ -10,8 +10,8 @@ namespace velgor {
 enum LinkIndex : int { LINK_LOCAL = 0, LINK_SOURCE = 1, LINK_CONSUMER = 2 };
 inline constexpr int LINK_COUNT = 3;
 
-// Where a link connects to: the settings part of a link slot. The link table's
-// slots carry these fields; the settings files fill them.
+// Where a link connects to. The link table keeps one per link; the settings
+// files fill them.
 struct LinkEndpoint {
     std::uint16_t port = 0;
     Text256 host{"127.0.0.1"};

@@ -3,31 +3,31 @@
 namespace velgor {
 
 LinkTable::LinkTable() {
-    slot(LINK_LOCAL).port = DEFAULT_LOCAL_PORT;
-    slot(LINK_SOURCE).port = DEFAULT_SOURCE_PORT;
-    slot(LINK_CONSUMER).port = DEFAULT_CONSUMER_PORT;
+    setEndpoint(LINK_LOCAL, DEFAULT_LOCAL_PORT, "127.0.0.1");
+    setEndpoint(LINK_SOURCE, DEFAULT_SOURCE_PORT, "127.0.0.1");
+    setEndpoint(LINK_CONSUMER, DEFAULT_CONSUMER_PORT, "127.0.0.1");
 }
 
 LinkEndpoint LinkTable::endpoint(int link) const {
-    std::lock_guard lock(guard_);
-    const LinkSlot& s = slot(link);
-    return LinkEndpoint{s.port, s.host};
+    MutexLock lock(guard_);
+    return described_[static_cast<std::size_t>(link)].endpoint;
 }
 
 void LinkTable::setEndpoint(int link, std::uint16_t port, std::string_view host) {
-    std::lock_guard lock(guard_);
-    slot(link).port = port;
-    slot(link).host = host;
+    MutexLock lock(guard_);
+    LinkEndpoint& endpoint = described_[static_cast<std::size_t>(link)].endpoint;
+    endpoint.port = port;
+    endpoint.host = host;
 }
 
 Text256 LinkTable::statusText(int link) const {
-    std::lock_guard lock(guard_);
-    return slot(link).statusText;
+    MutexLock lock(guard_);
+    return described_[static_cast<std::size_t>(link)].statusText;
 }
 
 void LinkTable::setStatusText(int link, std::string_view text) {
-    std::lock_guard lock(guard_);
-    slot(link).statusText = text;
+    MutexLock lock(guard_);
+    described_[static_cast<std::size_t>(link)].statusText = text;
 }
 
 }  // namespace velgor

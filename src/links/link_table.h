@@ -3,12 +3,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string_view>
 
 #include "config/fixed_text.h"
 #include "config/link_endpoint.h"
 #include "sys/socket_ops.h"
+#include "sys/thread_safety.h"
 
 namespace velgor {
 
@@ -20,25 +20,24 @@ enum LinkState : int {
     LINK_DOWN = 10,   // ended by dropLink
 };
 
-// One TCP client connection of the relay. The endpoint fields (port, host) come
-// from the settings files and the link dialogs.
+// One TCP client connection of the relay: its socket and its state.
 //
 // Hand-over between the threads: a slot that is not LINK_UP belongs to the
 // reconnect thread; it stores LINK_UP as the last step of a connection (on the
 // main thread, together with starting the socket watch), and from then on only
 // the main thread acts on the slot until dropLink stores LINK_DOWN as its last
 // step. `state` is atomic so that the store publishes the socket with it.
-struct LinkSlot : LinkEndpoint {
+struct LinkSlot {
     int socket = INVALID_SOCKET_HANDLE;
-    Text256 statusText;
     std::atomic<int> state{LINK_IDLE};
 };
 
-// The three link slots: LINK_LOCAL (never connected), LINK_SOURCE, LINK_CONSUMER.
-//
-// host, port and statusText are written on both threads (dialogs and dropLink on
-// the main thread, connection attempts on the reconnect thread); they are read and
-// written whole under `guard`, so no thread ever sees half of a text.
+// The three link slots: LINK_LOCAL (never connected), LINK_SOURCE, LINK_CONSUMER,
+// with each link's endpoint (from the settings files and the link dialogs) and
+// status text. Those are written on both threads (dialogs and dropLink on the
+// main thread, connection attempts on the reconnect thread), so they are only
+// read and written whole, under the table's own lock: no thread ever sees half
+// of a text.
 class LinkTable {
   public:
     LinkTable();
@@ -50,18 +49,20 @@ class LinkTable {
         return slot(link).state.load(std::memory_order_acquire) == LINK_UP;
     }
 
-    LinkEndpoint endpoint(int link) const;
-    void setEndpoint(int link, std::uint16_t port, std::string_view host);
-    Text256 statusText(int link) const;
-    void setStatusText(int link, std::string_view text);
-
-    // Taken by whoever writes the endpoint fields in place (the settings load at
-    // start-up runs before the reconnect thread and needs no lock).
-    std::mutex& guard() const { return guard_; }
+    LinkEndpoint endpoint(int link) const EXCLUDES(guard_);
+    void setEndpoint(int link, std::uint16_t port, std::string_view host) EXCLUDES(guard_);
+    Text256 statusText(int link) const EXCLUDES(guard_);
+    void setStatusText(int link, std::string_view text) EXCLUDES(guard_);
 
   private:
+    struct Described {
+        LinkEndpoint endpoint;
+        Text256 statusText;
+    };
+
     std::array<LinkSlot, LINK_COUNT> slots_;
-    mutable std::mutex guard_;
+    mutable Mutex guard_;
+    std::array<Described, LINK_COUNT> described_ GUARDED_BY(guard_);
 };
 
 }  // namespace velgor

@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <array>
 #include <string>
 
+#include "config/settings_loader.h"
 #include "links/link_send_ops.h"
 #include "links/link_texts.h"
 #include "links/socket_event.h"
@@ -38,10 +40,10 @@ bool sameMode(const HandshakeValues& a, const HandshakeValues& b) {
 Relay::Relay(RelayHost& host, CompressFn compress, ConsumerLock& consumerLock, SocketOps& ops)
     : host_(host),
       ops_(ops),
-      display_(settings_, log_),
+      display_(settings(), log_),
       outbox_(ops, consumerLock),
-      sender_(settings_, compress, log_, outbox_),
-      decoder_(settings_, *this) {}
+      sender_(settings(), compress, log_, outbox_),
+      decoder_(settings(), *this) {}
 
 void Relay::handleSourceEvent(int socket, int event) {
     switch (eventCode(event)) {
@@ -86,13 +88,14 @@ void Relay::handleConsumerEvent(int socket, int event) {
 }
 
 void Relay::tickDuties() {
-    if (settings_.compressEnabled != 0) sender_.advanceBatchClock();
+    const RelaySettings& settings = this->settings();
+    if (settings.compressEnabled != 0) sender_.advanceBatchClock();
     if (links_.isUp(LINK_CONSUMER)) sender_.flushIfDue(links_.slot(LINK_CONSUMER).socket);
     // One read-modify-write: a reset by the connecting thread is never lost.
     const std::int32_t ticks = noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (ticks > settings_.noDataLimit) {
+    if (ticks > settings.noDataLimit) {
         noDataTicks_.store(0, std::memory_order_relaxed);
-        if (settings_.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) {
+        if (settings.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) {
             dropLink(LINK_SOURCE, {DropCause::Watchdog});
         }
     }
@@ -150,8 +153,40 @@ void Relay::lineFinished() {
 }
 
 HandshakeValues Relay::handshakeValues() const {
-    std::lock_guard lock(settingsGuard_);
+    MutexLock lock(settingsMutex_);
     return handshakeValuesOf(settings_);
+}
+
+void Relay::editSettings(const std::function<void(RelaySettings&)>& change) {
+    MutexLock lock(settingsMutex_);
+    change(settings_);
+}
+
+void Relay::loadSettingsFrom(const std::string& dir) {
+    std::array<LinkEndpoint, LINK_COUNT> endpoints;
+    for (std::size_t link = 0; link < endpoints.size(); ++link) {
+        endpoints[link] = links_.endpoint(static_cast<int>(link));
+    }
+    {
+        MutexLock lock(settingsMutex_);
+        loadSettings(dir, settings_, endpoints[LINK_LOCAL], endpoints[LINK_SOURCE],
+                     endpoints[LINK_CONSUMER]);
+    }
+    for (std::size_t link = 0; link < endpoints.size(); ++link) {
+        links_.setEndpoint(static_cast<int>(link), endpoints[link].port,
+                           endpoints[link].host.view());
+    }
+}
+
+void Relay::setStationName(std::string_view name) {
+    MutexLock lock(settingsMutex_);
+    settings_.stationName = name;
+}
+
+void Relay::setStationPosition(double latitude, double longitude) {
+    MutexLock lock(settingsMutex_);
+    settings_.stationLatitude = latitude;
+    settings_.stationLongitude = longitude;
 }
 
 void Relay::refreshStatusLines() {

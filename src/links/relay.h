@@ -4,8 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <stop_token>
+#include <string>
+#include <string_view>
 
 #include "config/relay_settings.h"
 #include "decode/line_outlet.h"
@@ -22,6 +23,7 @@
 #include "shell/log/message_log.h"
 #include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"
+#include "sys/thread_safety.h"
 
 namespace velgor {
 
@@ -59,13 +61,21 @@ class Relay : private LineOutlet {
     void refreshStatusLines();
 
     // The handshake fields as one consistent copy (any thread).
-    HandshakeValues handshakeValues() const;
-    // Held by main-thread code while it writes the handshake fields of settings()
-    // (station name, coordinates, binary mode, compression), so the reconnect
-    // thread never copies half of them.
-    std::mutex& settingsGuard() const { return settingsGuard_; }
+    HandshakeValues handshakeValues() const EXCLUDES(settingsMutex_);
 
-    RelaySettings& settings() { return settings_; }
+    // The settings as the main thread reads them. Only the main thread changes
+    // them, and only through the operations below, which hold the settings lock
+    // while they write, so the main thread's own reads need no lock; the
+    // reconnect thread reads a copy (handshakeValues).
+    const RelaySettings& settings() const NO_THREAD_SAFETY_ANALYSIS { return settings_; }
+    // Main thread. Changes any settings under the lock.
+    void editSettings(const std::function<void(RelaySettings&)>& change) EXCLUDES(settingsMutex_);
+    void setStationName(std::string_view name) EXCLUDES(settingsMutex_);
+    // Arc-seconds, as the settings hold them.
+    void setStationPosition(double latitude, double longitude) EXCLUDES(settingsMutex_);
+    // Start-up: the settings files in `dir` into the settings and the link endpoints.
+    void loadSettingsFrom(const std::string& dir) EXCLUDES(settingsMutex_);
+
     LinkTable& links() { return links_; }
     MessageLog& messageLog() { return log_; }
     SourceDecoder& decoder() { return decoder_; }
@@ -90,8 +100,8 @@ class Relay : private LineOutlet {
 
     RelayHost& host_;
     SocketOps& ops_;
-    mutable std::mutex settingsGuard_;
-    RelaySettings settings_;
+    mutable Mutex settingsMutex_;
+    RelaySettings settings_ GUARDED_BY(settingsMutex_);
     LinkTable links_;
     MessageLog log_;
     ReceiveTimeDisplay display_;

@@ -33,9 +33,7 @@ Relay& ControlsRig::relay() {
     if (!relay_) {
         lock_ = std::make_unique<ConsumerLock>(lockDir.dir());
         relay_ = std::make_unique<Relay>(host, nullptr, *lock_);
-        LinkTable& links = relay_->links();
-        loadSettings(settingsDir_, relay_->settings(), links.slot(LINK_LOCAL),
-                     links.slot(LINK_SOURCE), links.slot(LINK_CONSUMER));
+        relay_->loadSettingsFrom(settingsDir_);
     }
     return *relay_;
 }

@@ -72,7 +72,7 @@ class ControlsRig {
     // The relay and its controls, created on first use.
     Relay& relay();
     RelayControls& controls();
-    RelaySettings& settings() { return relay().settings(); }
+    const RelaySettings& settings() { return relay().settings(); }
 
     // Puts a connected socket pair in a link slot and marks it LINK_UP; returns
     // the far end, which reads end of file once the relay drops the link.

@@ -59,21 +59,25 @@ TEST(SettingsDialogOpening, FillsFieldsFromFileDefaultsOrMemory) {
          "47,5\n-39.1e0\n", nullptr, "47,5", "-39.1e0",
          [](Relay& r) { EXPECT_DOUBLE_EQ(r.settings().stationLatitude, 47.1982 * 3600); }},
         {"coordinates default texts, not memory", DialogKind::Coordinates, "point.ini",
-         std::nullopt, [](Relay& r) { r.settings().stationLatitude = 10.0 * 3600; }, "47.198200",
-         "39.628200", nullptr},
+         std::nullopt,
+         [](Relay& r) {
+             r.editSettings([&](RelaySettings& s) { s.stationLatitude = 10.0 * 3600; });
+         },
+         "47.198200", "39.628200", nullptr},
         {"name taken into memory", DialogKind::StationName, "name.ini",
          russianName + "\nsecond line\n", nullptr, russianName, "",
          [&](Relay& r) { EXPECT_EQ(r.settings().stationName, russianName); }},
         {"name missing: default shown, memory kept", DialogKind::StationName, "name.ini",
-         std::nullopt, [](Relay& r) { r.settings().stationName = "Other"; }, "Kervala", "",
-         [](Relay& r) { EXPECT_EQ(r.settings().stationName, "Other"); }},
+         std::nullopt,
+         [](Relay& r) { r.editSettings([&](RelaySettings& s) { s.stationName = "Other"; }); },
+         "Kervala", "", [](Relay& r) { EXPECT_EQ(r.settings().stationName, "Other"); }},
         {"name file empty: nothing shown or taken", DialogKind::StationName, "name.ini", "",
-         [](Relay& r) { r.settings().stationName = "Other"; }, "", "",
-         [](Relay& r) { EXPECT_EQ(r.settings().stationName, "Other"); }},
+         [](Relay& r) { r.editSettings([&](RelaySettings& s) { s.stationName = "Other"; }); }, "",
+         "", [](Relay& r) { EXPECT_EQ(r.settings().stationName, "Other"); }},
         {"compression step taken", DialogKind::CompressStep, "time.ini", "7 ticks\n", nullptr,
          "7 ticks", "", [](Relay& r) { EXPECT_EQ(r.settings().compressTicks, 7); }},
         {"compression step missing", DialogKind::CompressStep, "time.ini", std::nullopt,
-         [](Relay& r) { r.settings().compressTicks = 3; }, "50", "",
+         [](Relay& r) { r.editSettings([&](RelaySettings& s) { s.compressTicks = 3; }); }, "50", "",
          [](Relay& r) { EXPECT_EQ(r.settings().compressTicks, 3); }},
         {"threshold above 255 back to 50", DialogKind::Threshold, "porog.ini", "300\n", nullptr,
          "50", "", [](Relay& r) { EXPECT_EQ(r.settings().signalThreshold, 50); }},
@@ -82,15 +86,16 @@ TEST(SettingsDialogOpening, FillsFieldsFromFileDefaultsOrMemory) {
         {"threshold 255 kept as typed", DialogKind::Threshold, "porog.ini", "255 max\n", nullptr,
          "255 max", "", [](Relay& r) { EXPECT_EQ(r.settings().signalThreshold, 255); }},
         {"threshold missing", DialogKind::Threshold, "porog.ini", std::nullopt,
-         [](Relay& r) { r.settings().signalThreshold = 300; }, "50", "",
-         [](Relay& r) { EXPECT_EQ(r.settings().signalThreshold, 300); }},
+         [](Relay& r) { r.editSettings([&](RelaySettings& s) { s.signalThreshold = 300; }); }, "50",
+         "", [](Relay& r) { EXPECT_EQ(r.settings().signalThreshold, 300); }},
         {"timer frequency taken", DialogKind::TimerFrequency, "frequency.ini", "16000000\r\n",
          nullptr, "16000000", "",
          [](Relay& r) { EXPECT_EQ(r.settings().timerFrequency, 16000000); }},
         {"timer frequency missing", DialogKind::TimerFrequency, "frequency.ini", std::nullopt,
          nullptr, "12000000", "", nullptr},
         {"no-data limit from memory, file not read", DialogKind::NoDataLimit, "BinarComOn.ini",
-         "1\n1\n1\n999\n", [](Relay& r) { r.settings().noDataLimit = -5; }, "-5", "",
+         "1\n1\n1\n999\n",
+         [](Relay& r) { r.editSettings([&](RelaySettings& s) { s.noDataLimit = -5; }); }, "-5", "",
          [](Relay& r) { EXPECT_EQ(r.settings().binaryMode, 0); }},
     };
     for (const OpeningCase& c : cases) {
@@ -168,8 +173,8 @@ TEST(SettingsDialogOk, TakesTheTextsIntoMemoryAndWritesThemAsTyped) {
     for (const OkCase& c : cases) {
         SCOPED_TRACE(c.what);
         ControlsRig rig;
-        rig.settings().binaryMode = 1;
-        rig.settings().watchdogEnabled = 1;
+        rig.relay().editSettings([&](RelaySettings& s) { s.binaryMode = 1; });
+        rig.relay().editSettings([&](RelaySettings& s) { s.watchdogEnabled = 1; });
         rig.controls().acceptDialog(c.kind, c.fields);
         EXPECT_EQ(rig.files.read(c.file), c.written);
         c.check(rig.relay());
@@ -218,7 +223,7 @@ TEST(SettingsDialogOk, LinkDialogDropsItsLinkOnlyWhenItIsUp) {
 TEST(SettingsDialogOk, UnwritableFilesLeaveMemoryStepsInForceButNotTheLimit) {
     ControlsRig rig;
     const int farEnd = rig.bringUp(LINK_SOURCE);
-    rig.settings().noDataLimit = 60;
+    rig.relay().editSettings([&](RelaySettings& s) { s.noDataLimit = 60; });
     rig.makeSettingsUnwritable();
     RelayControls& controls = rig.controls();
     controls.acceptDialog(DialogKind::StationName, typed("Nowhere"));

@@ -19,14 +19,14 @@ const std::string DROPPED = "Связь разорвана";
 class SourceFaultTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        rig.relay.settings().signalThreshold = 0;
+        rig.relay.editSettings([&](RelaySettings& s) { s.signalThreshold = 0; });
         rig.setEndpoint(LINK_SOURCE, source.port());
         rig.setEndpoint(LINK_CONSUMER, consumer.port());
     }
     void TearDown() override { rig.stopReconnecting(); }
 
     void start(bool binary) {
-        rig.relay.settings().binaryMode = binary ? 1 : 0;
+        rig.relay.editSettings([&](RelaySettings& s) { s.binaryMode = binary ? 1 : 0; });
         rig.startReconnecting();
         feed = rig.acceptWhenUp(LINK_CONSUMER, consumer);
         receiver = rig.acceptWhenUp(LINK_SOURCE, source);
@@ -195,8 +195,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, GarbageReceiverTest, ::testing::Bool(),
 
 TEST_P(GarbageReceiverTest, IsDroppedOnTheTickAfterTheLimit) {
     const bool binary = GetParam();
-    rig.relay.settings().watchdogEnabled = 1;
-    rig.relay.settings().noDataLimit = 60;
+    rig.relay.editSettings([&](RelaySettings& s) { s.watchdogEnabled = 1; });
+    rig.relay.editSettings([&](RelaySettings& s) { s.noDataLimit = 60; });
     ASSERT_NO_FATAL_FAILURE(start(binary));
     // Binary: escapes followed by no type byte, and bytes outside any record.
     // Text: lines that begin with none of '*', '@', "MSG", and runs of 3000 bytes

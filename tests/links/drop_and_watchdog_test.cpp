@@ -57,7 +57,8 @@ TEST_P(DropAndReconnectTest, LostLinkIsDroppedAndMadeAgainWithinACycle) {
     const DropCase& c = GetParam();
     const int other = c.link == LINK_SOURCE ? LINK_CONSUMER : LINK_SOURCE;
     LinkRig rig;
-    rig.relay.settings().watchdogEnabled = c.cause == Cause::Watchdog ? 1 : 0;
+    rig.relay.editSettings(
+        [&](RelaySettings& s) { s.watchdogEnabled = c.cause == Cause::Watchdog ? 1 : 0; });
     Listener source;
     Listener consumer;
     rig.setEndpoint(LINK_SOURCE, source.port());
@@ -124,8 +125,8 @@ TEST(WatchdogTest, DropsASilentSourceOnTheTickAfterTheLimit) {
                           Case{0, 60, 0}, Case{0, 0, 0}}) {
         SCOPED_TRACE(testing::Message() << "enabled " << c.enabled << " limit " << c.limit);
         LinkRig rig;
-        rig.relay.settings().watchdogEnabled = c.enabled;
-        rig.relay.settings().noDataLimit = c.limit;
+        rig.relay.editSettings([&](RelaySettings& s) { s.watchdogEnabled = c.enabled; });
+        rig.relay.editSettings([&](RelaySettings& s) { s.noDataLimit = c.limit; });
         Listener source;
         rig.setEndpoint(LINK_SOURCE, source.port());
         Peer receiver = rig.connect(LINK_SOURCE, source);
@@ -164,7 +165,7 @@ TEST(WatchdogTest, CountRestartsOnAFinishedLineOrANewConnection) {
                           Case{"consumer connects", Event::ConsumerConnects, true}}) {
         SCOPED_TRACE(c.name);
         LinkRig rig;
-        rig.relay.settings().watchdogEnabled = 1;
+        rig.relay.editSettings([&](RelaySettings& s) { s.watchdogEnabled = 1; });
         Listener source;
         Listener consumer;
         rig.setEndpoint(LINK_SOURCE, source.port());
@@ -203,8 +204,8 @@ TEST(WatchdogTest, CountRestartsOnAFinishedLineOrANewConnection) {
 // With the limit 0 the link goes at the first tick, however much data arrives.
 TEST(WatchdogTest, ZeroLimitDropsAtTheFirstTickDespiteData) {
     LinkRig rig;
-    rig.relay.settings().watchdogEnabled = 1;
-    rig.relay.settings().noDataLimit = 0;
+    rig.relay.editSettings([&](RelaySettings& s) { s.watchdogEnabled = 1; });
+    rig.relay.editSettings([&](RelaySettings& s) { s.noDataLimit = 0; });
     Listener source;
     rig.setEndpoint(LINK_SOURCE, source.port());
     Peer receiver = rig.connect(LINK_SOURCE, source);

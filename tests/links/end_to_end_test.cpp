@@ -91,10 +91,12 @@ TEST_P(EndToEndTest, EveryForwardedLineReachesTheConsumerInOrder) {
                                                       : receiver.sbsPort();
 
     LinkRig rig(systemSocketOps(), &compress);
-    RelaySettings& settings = rig.relay.settings();
-    settings.binaryMode = c.binaryMode;
-    settings.compressEnabled = c.compress;
-    settings.compressTicks = 1;
+    rig.relay.editSettings([&](RelaySettings& s) {
+        s.binaryMode = c.binaryMode;
+        s.compressEnabled = c.compress;
+        s.compressTicks = 1;
+    });
+    const RelaySettings& settings = rig.relay.settings();
     const RelaySettings decodeSettings = settings;
     rig.host.setTicking(true);
     Listener consumer;

@@ -118,8 +118,8 @@ TEST_F(LiveLinksTest, RawPassThroughFollowsTheConsumersCommands) {
 // Raw pass-through while compressing: the frames carry the receiver's bytes as
 // they came, and no batched copy of the lines decoded from them.
 TEST_F(LiveLinksTest, RawPassThroughWhileCompressingFramesTheRawBytesOnly) {
-    rig.relay.settings().compressEnabled = 1;
-    rig.relay.settings().compressTicks = 0;
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = 1; });
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressTicks = 0; });
     ASSERT_NO_FATAL_FAILURE(consumerSays(RAW_ON));
     const std::string raw = "noise\r\n" + LINE_A + LINE_B + "half a li";
     ASSERT_NO_FATAL_FAILURE(receiverSends(raw));
@@ -195,8 +195,8 @@ TEST_F(LiveLinksTest, ReadsThatBringNothingChangeNothingUntilTheClose) {
 TEST_F(LiveLinksTest, BatchClockAdvancesOnlyWithCompressionOnAndReleasesTheBatch) {
     rig.tick(5);
     EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
-    rig.relay.settings().compressEnabled = 1;
-    rig.relay.settings().compressTicks = 3;
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = 1; });
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressTicks = 3; });
     rig.tick(3);
     EXPECT_EQ(rig.relay.sender().batchTicks(), 3);
 
@@ -210,7 +210,7 @@ TEST_F(LiveLinksTest, BatchClockAdvancesOnlyWithCompressionOnAndReleasesTheBatch
     EXPECT_EQ(framedBlocks(1), (std::vector<std::string>{LINE_A + LINE_B}));
     EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
 
-    rig.relay.settings().compressEnabled = 0;
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = 0; });
     rig.tick(4);
     EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
 }

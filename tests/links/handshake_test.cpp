@@ -68,10 +68,8 @@ std::string handshakeOf(const std::string& name, const char* modeLine) {
 }
 
 void setStation(Relay& relay, const std::string& name) {
-    std::lock_guard lock(relay.settingsGuard());
-    relay.settings().stationName = name;
-    relay.settings().stationLatitude = 47 * 3600.0;
-    relay.settings().stationLongitude = -2 * 3600.0;
+    relay.setStationName(name);
+    relay.setStationPosition(47 * 3600.0, -2 * 3600.0);
 }
 
 // Over two consumer connections (the first closed by the consumer): each begins
@@ -145,8 +143,8 @@ TEST(HandshakeTest, ModeLineFollowsBinaryModeAndCompression) {
         SCOPED_TRACE(c.modeLine);
         LinkRig rig(systemSocketOps(), &compress);
         setStation(rig.relay, "Kervala");
-        rig.relay.settings().binaryMode = c.binary;
-        rig.relay.settings().compressEnabled = c.compress;
+        rig.relay.editSettings([&](RelaySettings& s) { s.binaryMode = c.binary; });
+        rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = c.compress; });
         Listener consumer;
         rig.setEndpoint(LINK_CONSUMER, consumer.port());
         Peer feed = rig.connect(LINK_CONSUMER, consumer);
@@ -211,10 +209,7 @@ TEST(HandshakeTest, ModeSwitchedDuringTheHandshakeIsNotLeftOnTheOldMode) {
             return gate.held();
         },
         5s));
-    {
-        std::lock_guard lock(rig.relay.settingsGuard());
-        rig.relay.settings().compressEnabled = 1;
-    }
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = 1; });
     gate.release();
 
     ASSERT_TRUE(rig.host.runUntil([&] { return !first.readAvailable(); }, 5s))

@@ -71,8 +71,8 @@ class LockScopeTest : public ::testing::Test {
 TEST_F(LockScopeTest, EverySendHoldsTheLock) {
     for (const int compressed : {0, 1}) {
         SCOPED_TRACE(compressed);
-        rig.relay.settings().compressEnabled = compressed;
-        rig.relay.settings().compressTicks = 0;
+        rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = compressed; });
+        rig.relay.editSettings([&](RelaySettings& s) { s.compressTicks = 0; });
         const std::size_t before = feed.received().size();
         ASSERT_NO_FATAL_FAILURE(receiverSends(LINE + LINE));
         rig.tick(2);  // the next line flushes the batch
@@ -90,8 +90,8 @@ TEST_F(LockScopeTest, BatchedLinesDoNotWaitForTheLock) {
     const std::string path = rig.sendLock.lock().path();
     ConsumerLock otherRelay(path.substr(0, path.rfind('/')));
     ASSERT_TRUE(otherRelay.acquire(std::chrono::milliseconds(0)));
-    rig.relay.settings().compressEnabled = 1;
-    rig.relay.settings().compressTicks = 50;
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = 1; });
+    rig.relay.editSettings([&](RelaySettings& s) { s.compressTicks = 50; });
 
     std::string lines;
     for (int i = 0; i < 20; ++i) lines += LINE;

@@ -1,7 +1,5 @@
 #include "shell/controls/relay_controls.h"
 
-#include <mutex>
-
 #include "config/settings_writers.h"
 #include "links/relay.h"
 #include "shell/controls/menu_ids.h"
@@ -91,23 +89,15 @@ bool RelayControls::saveModes() {
 }
 
 void RelayControls::toggleBinaryMode() {
-    RelaySettings& settings = relay_.settings();
-    {
-        std::lock_guard lock(relay_.settingsGuard());
-        settings.binaryMode = flipped(settings.binaryMode);
-    }
-    view_.setMenuCheck(IDM_BINARY_MODE, settings.binaryMode != 0);
+    relay_.editSettings([](RelaySettings& s) { s.binaryMode = flipped(s.binaryMode); });
+    view_.setMenuCheck(IDM_BINARY_MODE, relay_.settings().binaryMode != 0);
     saveModes();
     restartConsumerLink();
 }
 
 void RelayControls::toggleCompression() {
-    RelaySettings& settings = relay_.settings();
-    {
-        std::lock_guard lock(relay_.settingsGuard());
-        settings.compressEnabled = flipped(settings.compressEnabled);
-    }
-    view_.setMenuCheck(IDM_COMPRESS, settings.compressEnabled != 0);
+    relay_.editSettings([](RelaySettings& s) { s.compressEnabled = flipped(s.compressEnabled); });
+    view_.setMenuCheck(IDM_COMPRESS, relay_.settings().compressEnabled != 0);
     saveModes();
     restartConsumerLink();
 }
@@ -117,12 +107,11 @@ void RelayControls::restartConsumerLink() {
 }
 
 void RelayControls::toggleWatchdog() {
-    RelaySettings& settings = relay_.settings();
-    if (settings.watchdogEnabled != 0) {
-        settings.watchdogEnabled = 0;
+    if (relay_.settings().watchdogEnabled != 0) {
+        relay_.editSettings([](RelaySettings& s) { s.watchdogEnabled = 0; });
         view_.setMenuCheck(IDM_NO_DATA_WATCHDOG, false);
     } else {
-        settings.watchdogEnabled = 1;
+        relay_.editSettings([](RelaySettings& s) { s.watchdogEnabled = 1; });
         view_.setMenuCheck(IDM_NO_DATA_WATCHDOG, true);
         // Modeless: the toggle goes on at once.
         openDialog(DialogKind::NoDataLimit);

@@ -1,7 +1,5 @@
 #include "shell/controls/settings_dialogs.h"
 
-#include <mutex>
-
 #include "config/dialog_file_reader.h"
 #include "config/lenient_parse.h"
 #include "config/settings_file_names.h"
@@ -63,7 +61,10 @@ DialogFields fillLinkDialog(DialogKind kind, Relay& relay, const std::string& di
 }  // namespace
 
 DialogFields fillDialogOnOpening(DialogKind kind, Relay& relay, const std::string& dir) {
-    RelaySettings& settings = relay.settings();
+    // Opening a dialog takes what its file says into memory, as it shows it.
+    auto set = [&](std::int32_t RelaySettings::*field, std::int32_t value) {
+        relay.editSettings([&](RelaySettings& s) { s.*field = value; });
+    };
     switch (kind) {
         case DialogKind::SourceLink:
         case DialogKind::ConsumerLink:
@@ -76,14 +77,13 @@ DialogFields fillDialogOnOpening(DialogKind kind, Relay& relay, const std::strin
         case DialogKind::StationName:
             return fillFromFirstLine(dir, SETTINGS_FILE_NAME, DEFAULT_NAME_TEXT,
                                      [&](const Text256& line) {
-                                         std::lock_guard lock(relay.settingsGuard());
-                                         settings.stationName = line.view();
+                                         relay.setStationName(line.view());
                                          return line.view();
                                      });
         case DialogKind::CompressStep:
             return fillFromFirstLine(dir, SETTINGS_FILE_COMPRESS_STEP, DEFAULT_COMPRESS_STEP_TEXT,
                                      [&](const Text256& line) {
-                                         settings.compressTicks = integerOf(line);
+                                         set(&RelaySettings::compressTicks, integerOf(line));
                                          return line.view();
                                      });
         case DialogKind::Threshold:
@@ -91,27 +91,30 @@ DialogFields fillDialogOnOpening(DialogKind kind, Relay& relay, const std::strin
                                      [&](const Text256& line) -> std::string_view {
                                          const std::int32_t value = integerOf(line);
                                          if (value < 0 || value > SIGNAL_LEVEL_MAX) {
-                                             settings.signalThreshold = FALLBACK_THRESHOLD;
+                                             set(&RelaySettings::signalThreshold,
+                                                 FALLBACK_THRESHOLD);
                                              return DEFAULT_THRESHOLD_TEXT;
                                          }
-                                         settings.signalThreshold = value;
+                                         set(&RelaySettings::signalThreshold, value);
                                          return line.view();
                                      });
         case DialogKind::TimerFrequency:
             return fillFromFirstLine(dir, SETTINGS_FILE_FREQUENCY, DEFAULT_FREQUENCY_TEXT,
                                      [&](const Text256& line) {
-                                         settings.timerFrequency = integerOf(line);
+                                         set(&RelaySettings::timerFrequency, integerOf(line));
                                          return line.view();
                                      });
         case DialogKind::NoDataLimit:
-            return fieldsOf(std::to_string(settings.noDataLimit));
+            return fieldsOf(std::to_string(relay.settings().noDataLimit));
     }
     return {};
 }
 
 void applyDialogOk(DialogKind kind, const DialogFields& fields, Relay& relay,
                    const std::string& dir) {
-    RelaySettings& settings = relay.settings();
+    auto set = [&](std::int32_t RelaySettings::*field, std::int32_t value) {
+        relay.editSettings([&](RelaySettings& s) { s.*field = value; });
+    };
     const Text256& first = fields.texts[0];
     const Text256& second = fields.texts[1];
     switch (kind) {
@@ -127,37 +130,31 @@ void applyDialogOk(DialogKind kind, const DialogFields& fields, Relay& relay,
         case DialogKind::Coordinates: {
             const double latitude = parseLenientReal(first.c_str()) * ARC_SECONDS_PER_DEGREE;
             const double longitude = parseLenientReal(second.c_str()) * ARC_SECONDS_PER_DEGREE;
-            {
-                std::lock_guard lock(relay.settingsGuard());
-                settings.stationLatitude = latitude;
-                settings.stationLongitude = longitude;
-            }
+            relay.setStationPosition(latitude, longitude);
             writePointFile(dir, first.view(), second.view());
             return;
         }
-        case DialogKind::StationName: {
-            std::lock_guard lock(relay.settingsGuard());
-            settings.stationName = first.view();
-        }
+        case DialogKind::StationName:
+            relay.setStationName(first.view());
             writeNameFile(dir, first.view());
             return;
         case DialogKind::CompressStep:
-            settings.compressTicks = integerOf(first);
+            set(&RelaySettings::compressTicks, integerOf(first));
             writeCompressStepFile(dir, first.view());
             return;
         case DialogKind::Threshold:
-            settings.signalThreshold = integerOf(first);
+            set(&RelaySettings::signalThreshold, integerOf(first));
             writeThresholdFile(dir, first.view());
             return;
         case DialogKind::TimerFrequency:
-            settings.timerFrequency = integerOf(first);
+            set(&RelaySettings::timerFrequency, integerOf(first));
             // Elapsed receiver times start again from the next timestamped line.
             relay.display().clearTimeReference();
             writeFrequencyFile(dir, first.view());
             return;
         case DialogKind::NoDataLimit:
-            if (writeLimitDialogModeFile(dir, settings, first.view())) {
-                settings.noDataLimit = integerOf(first);
+            if (writeLimitDialogModeFile(dir, relay.settings(), first.view())) {
+                set(&RelaySettings::noDataLimit, integerOf(first));
             }
             return;
     }

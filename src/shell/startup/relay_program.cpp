@@ -11,10 +11,7 @@ RelayProgram::RelayProgram(RelayHost& host, CompressFn compress, std::string set
     : settingsDir_(std::move(settingsDir)),
       relay_(std::make_unique<Relay>(host, compress, consumerLock_)) {
     probeSettingsDir(settingsDir_);
-    LinkTable& links = relay_->links();
-    // No other thread runs yet: the endpoints are filled in place.
-    loadSettings(settingsDir_, relay_->settings(), links.slot(LINK_LOCAL), links.slot(LINK_SOURCE),
-                 links.slot(LINK_CONSUMER));
+    relay_->loadSettingsFrom(settingsDir_);
 }
 
 RelayProgram::~RelayProgram() {
@@ -37,7 +34,7 @@ void RelayProgram::shutdown() {
             slot.socket = INVALID_SOCKET_HANDLE;
         }
     }
-    releaseSettings(relay_->settings());
+    relay_->editSettings([](RelaySettings& settings) { releaseSettings(settings); });
 }
 
 }  // namespace velgor
