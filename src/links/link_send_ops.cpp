@@ -1,9 +1,9 @@
 #include "links/link_send_ops.h"
 
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
 #include <utility>
+
+#include "links/stop_aware_sleep.h"
 
 namespace velgor {
 
@@ -31,10 +31,7 @@ void LinkSendOps::pause(std::chrono::milliseconds duration) {
         inner_.pause(duration);
         return;
     }
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    wake.wait_for(lock, stop_, duration, [] { return false; });
+    sleepUnlessStopped(duration, stop_);
 }
 
 }  // namespace velgor
