@@ -207,7 +207,9 @@ TEST_F(SlowConsumerTest, AConsumerThatPausesGetsEveryLineAndTheRelayGoesOn) {
     const int shownBefore = rig.statuses.logLinesShown;
     ASSERT_NO_FATAL_FAILURE(run(3s, false, feed));
     const std::size_t waited = rig.relay.consumerOutbox().queued();
-    EXPECT_GE(rig.statuses.logLinesShown - shownBefore, 20) << "the tick stood still";
+    // 30 ticks in 3 s; a loaded machine makes some late, a main thread held up by
+    // the consumer would make none.
+    EXPECT_GE(rig.statuses.logLinesShown - shownBefore, 5) << "the tick stood still";
     ASSERT_NO_FATAL_FAILURE(run(1s, true, feed));
 
     std::string all;
