@@ -167,13 +167,15 @@ class SlowConsumerTest : public ::testing::Test {
     }
     void TearDown() override { rig.stopReconnecting(); }
 
-    // Pumps for `duration`, the receiver sending a few lines every 10 ms; the
+    // Pumps for `duration`, the receiver sending 7 lines every 10 ms; the
     // consumer reads only when `reading`.
     void run(std::chrono::milliseconds duration, bool reading, Peer& into) {
         const auto until = Clock::now() + duration;
         while (Clock::now() < until) {
             std::string burst;
-            for (int i = 0; i < 20; ++i) burst += lineNumbered(next_++);
+            // 7 lines: the log's 30-slot ring comes back to the same newest slot
+            // only after 30 bursts, so every tick has a new line to show.
+            for (int i = 0; i < 7; ++i) burst += lineNumbered(next_++);
             ASSERT_TRUE(receiver.send(burst));
             sent.push_back(burst);
             rig.host.pump(10ms);
