@@ -8,7 +8,7 @@
 #include "feed/compress_fn.h"
 #include "feed/consumer_outlet.h"
 #include "feed/frame_block.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 
 namespace velgor {
 

@@ -19,7 +19,7 @@
 #include "links/link_send_ops.h"
 #include "links/link_table.h"
 #include "links/relay_host.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 #include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"
 
