@@ -9,7 +9,7 @@ namespace velgor {
 namespace {
 
 // Sleeps for `duration`; returns false when a stop was requested meanwhile.
-bool pauseFor(std::chrono::milliseconds duration, std::stop_token stop) {
+[[nodiscard]] bool pauseFor(std::chrono::milliseconds duration, std::stop_token stop) {
     std::mutex mutex;
     std::condition_variable_any wake;
     std::unique_lock lock(mutex);
@@ -35,7 +35,7 @@ void ReconnectThread::run(std::stop_token stop) {
         if (!relay_.links().isUp(LINK_SOURCE)) relay_.connectLink(LINK_SOURCE, stop);
         if (!pauseFor(RECONNECT_PAUSE, stop)) return;
         if (!relay_.links().isUp(LINK_CONSUMER)) relay_.connectLink(LINK_CONSUMER, stop);
-        pauseFor(RECONNECT_PAUSE, stop);
+        if (!pauseFor(RECONNECT_PAUSE, stop)) return;
     }
 }
 

@@ -86,7 +86,7 @@ class Relay : private LineOutlet {
     void pushToConsumer();
     void watchConsumerRoom(bool on);
     void reportAttempt(int link, std::string_view statusText);
-    bool refreshFromReconnectThread();
+    [[nodiscard]] bool refreshFromReconnectThread();
 
     RelayHost& host_;
     SocketOps& ops_;

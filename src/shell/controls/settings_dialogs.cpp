@@ -114,11 +114,13 @@ void applyDialogOk(DialogKind kind, const DialogFields& fields, Relay& relay,
     RelaySettings& settings = relay.settings();
     const Text256& first = fields.texts[0];
     const Text256& second = fields.texts[1];
+    // A file that cannot be written is not reported and changes nothing in memory:
+    // only the no-data limit looks at whether its file was written.
     switch (kind) {
         case DialogKind::SourceLink:
         case DialogKind::ConsumerLink: {
             const int link = linkOf(kind);
-            writeEndpointFile(dir, endpointFileOf(kind), first.view(), second.view());
+            (void)writeEndpointFile(dir, endpointFileOf(kind), first.view(), second.view());
             relay.links().setEndpoint(link, portFromInt(integerOf(first)), second.view());
             // The reconnect thread connects to the new endpoint on its next attempt.
             if (relay.links().isUp(link)) relay.dropLink(link);
@@ -132,28 +134,28 @@ void applyDialogOk(DialogKind kind, const DialogFields& fields, Relay& relay,
                 settings.stationLatitude = latitude;
                 settings.stationLongitude = longitude;
             }
-            writePointFile(dir, first.view(), second.view());
+            (void)writePointFile(dir, first.view(), second.view());
             return;
         }
         case DialogKind::StationName: {
             std::lock_guard lock(relay.settingsGuard());
             settings.stationName = first.view();
         }
-            writeNameFile(dir, first.view());
+            (void)writeNameFile(dir, first.view());
             return;
         case DialogKind::CompressStep:
             settings.compressTicks = integerOf(first);
-            writeCompressStepFile(dir, first.view());
+            (void)writeCompressStepFile(dir, first.view());
             return;
         case DialogKind::Threshold:
             settings.signalThreshold = integerOf(first);
-            writeThresholdFile(dir, first.view());
+            (void)writeThresholdFile(dir, first.view());
             return;
         case DialogKind::TimerFrequency:
             settings.timerFrequency = integerOf(first);
             // Elapsed receiver times start again from the next timestamped line.
             relay.display().clearTimeReference();
-            writeFrequencyFile(dir, first.view());
+            (void)writeFrequencyFile(dir, first.view());
             return;
         case DialogKind::NoDataLimit:
             if (writeLimitDialogModeFile(dir, settings, first.view())) {
