@@ -15,11 +15,7 @@ endif()
 # velgor_core_library(name sources...): a core library, built with the project's
 # warnings, with src/ as its include root.
 function(velgor_core_library name)
-  set(sources ${ARGN})
-  if(NOT sources)  # a module whose sources are still to come
-    set(sources ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
-  endif()
-  add_library(${name} STATIC ${sources})
+  add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE velgor_warnings)
 endfunction()

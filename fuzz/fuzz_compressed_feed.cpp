@@ -28,7 +28,7 @@
 #include "feed/zlib_binding.h"
 #include "frame_stream_reader.h"
 #include "fuzz_check.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 #include "split_schedule.h"
 #include "sys/socket_ops.h"
 

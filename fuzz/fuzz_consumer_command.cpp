@@ -13,7 +13,7 @@
 #include "feed/consumer_commands.h"
 #include "feed/consumer_sender.h"
 #include "fuzz_check.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "decode/source_decoder.h"
 #include "decoder_model.h"
 #include "fuzz_check.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 #include "split_schedule.h"
 
 namespace {

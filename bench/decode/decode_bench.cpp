@@ -10,7 +10,7 @@
 
 #include "decode/receive_time_display.h"
 #include "decode/source_decoder.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 #include "support/receiver.h"
 
 namespace velgor {

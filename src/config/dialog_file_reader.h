@@ -20,6 +20,7 @@ struct DialogFileLines {
 // Reads the first two lines of fileName in dir (empty = the working
 // directory); nothing when the file cannot be opened. A one-value file uses
 // lines[0]. A line longer than 255 bytes goes on in the next read, as at start-up.
-std::optional<DialogFileLines> readDialogLines(const std::string& dir, std::string_view fileName);
+[[nodiscard]] std::optional<DialogFileLines> readDialogLines(const std::string& dir,
+                                                             std::string_view fileName);
 
 }  // namespace velgor

@@ -16,7 +16,7 @@ class LineReader {
     explicit LineReader(StdioFile file) : file_(std::move(file)) {}
 
     // Opens a settings file; the reader is not open() when the file is absent.
-    static LineReader open(const std::string& dir, std::string_view fileName);
+    [[nodiscard]] static LineReader open(const std::string& dir, std::string_view fileName);
 
     bool isOpen() const { return file_ != nullptr; }
 
@@ -26,7 +26,7 @@ class LineReader {
     // come, NUL bytes included. A read that finds the end of the file delivers
     // nothing, leaves dest exactly as it was and returns false; so does every
     // read when the reader is not open or size is below 2.
-    bool readLine(char* dest, std::size_t size);
+    [[nodiscard]] bool readLine(char* dest, std::size_t size);
 
   private:
     int nextChar();

@@ -26,7 +26,7 @@ using ValueLine = FixedText<VALUE_LINE_SIZE>;
 // was; the field is cut at its line end either way.
 template <std::size_t N>
 void readIntoField(LineReader& reader, FixedText<N>& field) {
-    reader.readLine(field.data(), field.size());
+    (void)reader.readLine(field.data(), field.size());  // no line: the field keeps its text
     cutAtLineEnd(field.data());
 }
 
@@ -68,7 +68,7 @@ void loadUdp(const std::string& dir, RelaySettings& settings) {
     cutAtLineEnd(line.data());
     settings.udpPort = portFromInt(parseLenientInt(line.c_str()));
     // A missing second line leaves the buffer as it is: the address repeats line 1.
-    reader.readLine(line.data(), line.size());
+    (void)reader.readLine(line.data(), line.size());
     cutAtLineEnd(line.data());
     settings.udpAddress = line.view();
 }
@@ -76,7 +76,8 @@ void loadUdp(const std::string& dir, RelaySettings& settings) {
 // Port line and host line, both read straight into the host field: with one
 // line the host holds the port text, with none it keeps its old text and the
 // port becomes that text's integer ("127.0.0.1" gives 127).
-bool loadEndpoint(const std::string& dir, const char* fileName, LinkEndpoint& endpoint) {
+[[nodiscard]] bool loadEndpoint(const std::string& dir, const char* fileName,
+                                LinkEndpoint& endpoint) {
     LineReader reader = LineReader::open(dir, fileName);
     if (!reader.isOpen()) return false;
     readIntoField(reader, endpoint.host);
@@ -95,7 +96,7 @@ void loadModes(const std::string& dir, RelaySettings& settings) {
                                     &settings.watchdogEnabled, &settings.noDataLimit};
     *values[0] = parseLenientInt(line.c_str());
     for (std::size_t i = 1; i < std::size(values); ++i) {
-        reader.readLine(line.data(), line.size());
+        (void)reader.readLine(line.data(), line.size());
         *values[i] = parseLenientInt(line.c_str());
     }
 }
@@ -107,7 +108,7 @@ void loadPoint(const std::string& dir, RelaySettings& settings) {
     cutAtLineEnd(line.data());
     const double latitude = parseLenientReal(line.c_str());
     // A missing second line repeats the first: the longitude then equals the latitude.
-    reader.readLine(line.data(), line.size());
+    (void)reader.readLine(line.data(), line.size());
     cutAtLineEnd(line.data());
     const double longitude = parseLenientReal(line.c_str());
     settings.stationLatitude = latitude * ARC_SECONDS_PER_DEGREE;
@@ -138,9 +139,11 @@ void loadSettings(const std::string& dir, RelaySettings& settings, LinkEndpoint&
     loadIcaoList(dir, settings);
     loadUdp(dir, settings);
     if (loadEndpoint(dir, SETTINGS_FILE_LOCAL_LINK, local)) settings.localServerPort = local.port;
-    loadEndpoint(dir, SETTINGS_FILE_SOURCE_LINK, source);
+    // The two links' endpoints are used where they are: an absent file leaves the
+    // defaults, and nothing else is derived from them.
+    (void)loadEndpoint(dir, SETTINGS_FILE_SOURCE_LINK, source);
     loadModes(dir, settings);
-    loadEndpoint(dir, SETTINGS_FILE_CONSUMER_LINK, consumer);
+    (void)loadEndpoint(dir, SETTINGS_FILE_CONSUMER_LINK, consumer);
     loadPoint(dir, settings);
     loadName(dir, settings);
     loadIntegerFile(dir, SETTINGS_FILE_THRESHOLD, settings.signalThreshold);  // no range check

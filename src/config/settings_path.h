@@ -19,6 +19,7 @@ std::string settingsPath(const std::string& dir, std::string_view fileName);
 
 // Opens a settings file for reading as bytes; empty when it is absent or cannot
 // be read. A directory that happens to carry the file's name counts as absent.
-StdioFile openSettingsFileForReading(const std::string& dir, std::string_view fileName);
+[[nodiscard]] StdioFile openSettingsFileForReading(const std::string& dir,
+                                                   std::string_view fileName);
 
 }  // namespace velgor

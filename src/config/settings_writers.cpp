@@ -43,8 +43,9 @@ namespace {
 
 // Writes the lines into an open file; false if any byte was refused, including
 // at the final flush (a full disk often shows only then).
-bool writeLinesAndClose(std::FILE* file, std::initializer_list<std::string_view> lines,
-                        bool syncToDisk) {
+[[nodiscard]] bool writeLinesAndClose(std::FILE* file,
+                                      std::initializer_list<std::string_view> lines,
+                                      bool syncToDisk) {
     bool written = true;
     for (std::string_view line : lines) {
         if (!line.empty() && std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
@@ -64,7 +65,8 @@ bool refusedByPermission(int error) {
 }
 
 // Truncates the file and writes the lines into it, as a plain fopen "w" does.
-bool writeInPlace(const std::string& path, std::initializer_list<std::string_view> lines) {
+[[nodiscard]] bool writeInPlace(const std::string& path,
+                                std::initializer_list<std::string_view> lines) {
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file == nullptr) return false;
     return writeLinesAndClose(file, lines, false);

@@ -21,29 +21,29 @@ namespace velgor {
 // up to a NUL byte, and at most the 255 bytes that a field holds.
 
 // The lines as given (no cut, no limit), each followed by a line end.
-bool writeSettingsLines(const std::string& dir, std::string_view fileName,
-                        std::initializer_list<std::string_view> lines);
+[[nodiscard]] bool writeSettingsLines(const std::string& dir, std::string_view fileName,
+                                      std::initializer_list<std::string_view> lines);
 
 // "BinarComOn.ini": binaryMode, compressEnabled, watchdogEnabled, noDataLimit, as decimals.
-bool saveModeFile(const std::string& dir, const RelaySettings& settings);
+[[nodiscard]] bool saveModeFile(const std::string& dir, const RelaySettings& settings);
 
 // "BinarComOn.ini" from the no-data limit dialog: the three flags as decimals,
 // then the limit text as typed.
-bool writeLimitDialogModeFile(const std::string& dir, const RelaySettings& settings,
-                              std::string_view limitText);
+[[nodiscard]] bool writeLimitDialogModeFile(const std::string& dir, const RelaySettings& settings,
+                                            std::string_view limitText);
 
 // A link's endpoint file ("initmkp1.ini" or "initmkp2.ini"): port text, host text.
-bool writeEndpointFile(const std::string& dir, std::string_view fileName, std::string_view portText,
-                       std::string_view hostText);
+[[nodiscard]] bool writeEndpointFile(const std::string& dir, std::string_view fileName,
+                                     std::string_view portText, std::string_view hostText);
 
 // "point.ini": latitude text, longitude text (decimal degrees as typed).
-bool writePointFile(const std::string& dir, std::string_view latitudeText,
-                    std::string_view longitudeText);
+[[nodiscard]] bool writePointFile(const std::string& dir, std::string_view latitudeText,
+                                  std::string_view longitudeText);
 
 // One-text files: "name.ini", "porog.ini", "time.ini", "frequency.ini".
-bool writeNameFile(const std::string& dir, std::string_view nameText);
-bool writeThresholdFile(const std::string& dir, std::string_view thresholdText);
-bool writeCompressStepFile(const std::string& dir, std::string_view ticksText);
-bool writeFrequencyFile(const std::string& dir, std::string_view frequencyText);
+[[nodiscard]] bool writeNameFile(const std::string& dir, std::string_view nameText);
+[[nodiscard]] bool writeThresholdFile(const std::string& dir, std::string_view thresholdText);
+[[nodiscard]] bool writeCompressStepFile(const std::string& dir, std::string_view ticksText);
+[[nodiscard]] bool writeFrequencyFile(const std::string& dir, std::string_view frequencyText);
 
 }  // namespace velgor

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "config/relay_settings.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 
 namespace velgor {
 

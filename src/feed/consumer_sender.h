@@ -8,7 +8,7 @@
 #include "feed/compress_fn.h"
 #include "feed/consumer_outlet.h"
 #include "feed/frame_block.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 
 namespace velgor {
 
@@ -70,7 +70,8 @@ class ConsumerSender {
 
     void batchAndFlush(int socket, const char* bytes, int count);
     void flushBatch(int socket, FlushKind kind);
-    bool flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind);
+    [[nodiscard]] bool flushRange(int socket, std::size_t begin, std::size_t length,
+                                  FlushKind kind);
     void restartBatch(const char* bytes, int count);
     void logLengths(std::size_t before, std::size_t after);
 

@@ -32,6 +32,6 @@ inline constexpr std::size_t FRAME_BYTES_MAX = frameCapacityFor(FRAME_PAYLOAD_MA
 // `length` to the frame's length. The buffer must hold frameCapacityFor(length) bytes.
 // Returns false, leaving buffer and length as they were, when the payload is longer
 // than FRAME_PAYLOAD_MAX (its length would not fit the length field).
-bool frameBlock(unsigned char type, unsigned char* buffer, std::size_t& length);
+[[nodiscard]] bool frameBlock(unsigned char type, unsigned char* buffer, std::size_t& length);
 
 }  // namespace velgor

@@ -16,6 +16,6 @@ inline constexpr std::chrono::milliseconds SEND_RETRY_PAUSE{300};
 // With the invalid socket (-1) the loop stops after its first attempt and pause.
 // Returns the number of failed or partial attempts, 0..16. A negative length sends
 // nothing.
-int sendWithRetry(SocketOps& ops, int socket, const char* data, int length);
+[[nodiscard]] int sendWithRetry(SocketOps& ops, int socket, const char* data, int length);
 
 }  // namespace velgor

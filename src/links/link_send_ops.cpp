@@ -31,7 +31,8 @@ void LinkSendOps::pause(std::chrono::milliseconds duration) {
         inner_.pause(duration);
         return;
     }
-    sleepUnlessStopped(duration, stop_);
+    // A stop ends the pause early; the handshake notices it at its next send.
+    (void)sleepUnlessStopped(duration, stop_);
 }
 
 }  // namespace velgor

@@ -21,8 +21,8 @@ class LinkSendOps : public SocketOps {
   public:
     explicit LinkSendOps(SocketOps& inner, std::stop_token stop = {});
 
-    long send(int socket, const void* data, std::size_t length) override;
-    long recv(int socket, void* buffer, std::size_t capacity) override;
+    [[nodiscard]] long send(int socket, const void* data, std::size_t length) override;
+    [[nodiscard]] long recv(int socket, void* buffer, std::size_t capacity) override;
     void pause(std::chrono::milliseconds duration) override;
 
   private:

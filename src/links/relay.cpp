@@ -202,7 +202,8 @@ bool Relay::refreshFromReconnectThread() {
 
 void Relay::reportAttempt(int link, std::string_view statusText) {
     links_.setStatusText(link, statusText);
-    refreshFromReconnectThread();
+    // Refused only once the program is shutting down; the attempt ends here anyway.
+    (void)refreshFromReconnectThread();
 }
 
 void Relay::connectLink(int link, std::stop_token stop) {

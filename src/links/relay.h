@@ -20,7 +20,7 @@
 #include "links/link_send_ops.h"
 #include "links/link_table.h"
 #include "links/relay_host.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 #include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"
 #include "sys/thread_safety.h"
@@ -96,7 +96,7 @@ class Relay : private LineOutlet {
     void pushToConsumer();
     void watchConsumerRoom(bool on);
     void reportAttempt(int link, std::string_view statusText);
-    bool refreshFromReconnectThread();
+    [[nodiscard]] bool refreshFromReconnectThread();
 
     RelayHost& host_;
     SocketOps& ops_;

@@ -14,7 +14,7 @@ class RelayHost {
     // Runs `task` on the main thread and returns once it has run. Called by the
     // reconnect thread. Returns false, without running the task, once the program
     // is shutting down (the caller then abandons what it was doing).
-    virtual bool runOnMainThread(const std::function<void()>& task) = 0;
+    [[nodiscard]] virtual bool runOnMainThread(const std::function<void()>& task) = 0;
 
     // Main thread only. Starts reporting readiness of a connected link socket as
     // that link's socket events (see pendingSocketEvent), or stops it.

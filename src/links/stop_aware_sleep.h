@@ -7,6 +7,6 @@ namespace velgor {
 
 // Sleeps for `duration`, or until a stop is requested, whichever comes first.
 // Returns false when a stop was requested.
-bool sleepUnlessStopped(std::chrono::milliseconds duration, std::stop_token stop);
+[[nodiscard]] bool sleepUnlessStopped(std::chrono::milliseconds duration, std::stop_token stop);
 
 }  // namespace velgor

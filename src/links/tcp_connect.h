@@ -17,16 +17,17 @@ inline constexpr std::chrono::milliseconds ATTEMPT_STOP_POLL{50};
 // Resolves a host text to an IPv4 address: first as a name (the first address
 // the resolver gives), else as a dotted address. A slow name look-up never holds
 // up a stop request: it is left to finish on its own and its answer is dropped.
-AttemptStep resolveIPv4(const char* host, std::stop_token stop, in_addr& address);
+[[nodiscard]] AttemptStep resolveIPv4(const char* host, std::stop_token stop, in_addr& address);
 
 // A new TCP socket (close-on-exec), or -1.
-int createTcpSocket();
+[[nodiscard]] int createTcpSocket();
 // Switches off send coalescing (TCP_NODELAY); failures are ignored.
 void disableNagle(int socket);
 // Connects, waiting as long as the system's connect takes, but giving up at once
 // when a stop is requested.
-AttemptStep connectIPv4(int socket, in_addr address, std::uint16_t port, std::stop_token stop);
+[[nodiscard]] AttemptStep connectIPv4(int socket, in_addr address, std::uint16_t port,
+                                      std::stop_token stop);
 // Makes the socket non-blocking. Returns false on failure.
-bool makeNonBlocking(int socket);
+[[nodiscard]] bool makeNonBlocking(int socket);
 
 }  // namespace velgor

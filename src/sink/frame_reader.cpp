@@ -13,7 +13,8 @@ constexpr std::size_t HEADER_BYTES = 4;  // type, length high, length low, zero
 
 // Inflates one zlib stream whose size is not known in advance, refusing output
 // beyond `limit` bytes.
-bool inflateAll(const std::uint8_t* data, std::size_t length, std::size_t limit, std::string& out) {
+[[nodiscard]] bool inflateAll(const std::uint8_t* data, std::size_t length, std::size_t limit,
+                              std::string& out) {
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) return false;
     stream.next_in = const_cast<Bytef*>(data);

@@ -37,11 +37,12 @@ int signalPipe[2] = {-1, -1};
 extern "C" void onStopSignal(int) {
     const int saved = errno;
     const char byte = 1;
+    // A write that fails finds the pipe full, so a stop is already waiting.
     (void)!::write(signalPipe[1], &byte, 1);
     errno = saved;
 }
 
-bool catchStopSignals() {
+[[nodiscard]] bool catchStopSignals() {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     struct sigaction action {};
     action.sa_handler = onStopSignal;

@@ -11,7 +11,7 @@ namespace velgor::sink {
 namespace {
 
 template <typename Number>
-bool parseNumber(std::string_view text, Number& value) {
+[[nodiscard]] bool parseNumber(std::string_view text, Number& value) {
     const char* end = text.data() + text.size();
     const auto [stop, ec] = std::from_chars(text.data(), end, value);
     return !text.empty() && ec == std::errc() && stop == end;

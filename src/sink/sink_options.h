@@ -27,7 +27,7 @@ struct ParsedOptions {
 
 // Parses the arguments after the program name. "--opt value" and "--opt=value"
 // are both accepted.
-ParsedOptions parseSinkOptions(std::span<const char* const> args);
+[[nodiscard]] ParsedOptions parseSinkOptions(std::span<const char* const> args);
 
 // The text printed for --help.
 std::string sinkUsage(const std::string& programName);

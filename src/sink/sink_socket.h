@@ -28,15 +28,16 @@ class UniqueFd {
 
 // A TCP socket listening on the IPv4 address and port (0: any free port), or an
 // invalid one with `error` set to the reason.
-UniqueFd listenTcp(const std::string& address, std::uint16_t port, std::string& error);
+[[nodiscard]] UniqueFd listenTcp(const std::string& address, std::uint16_t port,
+                                 std::string& error);
 // The next connection waiting on `listener`, or an invalid one.
-UniqueFd acceptConnection(int listener);
+[[nodiscard]] UniqueFd acceptConnection(int listener);
 
 // "address:port" of the socket's own end, and of its peer.
 std::string localEndpoint(int socket);
 std::string peerEndpoint(int socket);
 
 // Sends the whole text in one send. Returns whether all of it went.
-bool sendOnce(int socket, std::string_view text);
+[[nodiscard]] bool sendOnce(int socket, std::string_view text);
 
 }  // namespace velgor::sink

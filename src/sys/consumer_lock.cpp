@@ -33,7 +33,7 @@ bool isDirectory(const char* path) {
 }
 
 // Makes sure `dir` is a real directory of ours that no one else can write.
-bool privateDirectory(const std::string& dir) {
+[[nodiscard]] bool privateDirectory(const std::string& dir) {
     if (::mkdir(dir.c_str(), PRIVATE_DIR_MODE) != 0 && errno != EEXIST) return false;
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) return false;
@@ -44,7 +44,7 @@ bool privateDirectory(const std::string& dir) {
     return true;
 }
 
-int flockRetryingSignals(int fd, int operation) {
+[[nodiscard]] int flockRetryingSignals(int fd, int operation) {
     int rc;
     do {
         rc = ::flock(fd, operation);
@@ -72,7 +72,7 @@ ConsumerLock::ConsumerLock(std::string directory, std::chrono::milliseconds rech
     : recheckInterval_(recheckInterval) {
     if (!directory.empty()) {
         path_ = std::move(directory) + "/" + CONSUMER_LOCK_NAME;
-        openFile();
+        (void)openFile();  // a file not opened now is tried again by acquire()
     }
 }
 
@@ -156,6 +156,8 @@ bool ConsumerLock::acquire(std::chrono::milliseconds limit) {
 void ConsumerLock::release() {
     if (!held_) return;
     held_ = false;
+    // Unlocking our own open descriptor has no failure to act on; should it ever
+    // fail, closing the descriptor frees the lock all the same.
     (void)flockRetryingSignals(fd_, LOCK_UN);
 }
 

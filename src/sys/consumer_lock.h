@@ -40,7 +40,7 @@ class ConsumerLock {
     // Takes the lock, waiting at most `limit`. Returns whether it was taken;
     // false also when the lock file cannot be opened (at once, without waiting)
     // and when this object holds it already (the lock is not re-entrant).
-    bool acquire(std::chrono::milliseconds limit);
+    [[nodiscard]] bool acquire(std::chrono::milliseconds limit);
     // Frees the lock if this object holds it; otherwise does nothing.
     void release();
 
@@ -50,9 +50,9 @@ class ConsumerLock {
     const std::string& path() const { return path_; }
 
   private:
-    bool openFile();
+    [[nodiscard]] bool openFile();
     void closeFile();
-    bool fileStillNamed() const;
+    [[nodiscard]] bool fileStillNamed() const;
 
     std::string path_;
     int fd_ = -1;
@@ -83,9 +83,9 @@ class ConsumerLockHold {
 // The user's runtime directory: $XDG_RUNTIME_DIR when it names a directory, else
 // "velgor-<uid>" under /tmp, created with mode 0700. Empty when neither can be
 // used (then the lock cannot be taken, and the relay sends without it).
-std::string lockDirectory();
+[[nodiscard]] std::string lockDirectory();
 // The same choice with its inputs given: the value of XDG_RUNTIME_DIR (may be
 // null) and the directory that holds the per-user fallback directory.
-std::string lockDirectory(const char* runtimeDir, const std::string& fallbackRoot);
+[[nodiscard]] std::string lockDirectory(const char* runtimeDir, const std::string& fallbackRoot);
 
 }  // namespace velgor

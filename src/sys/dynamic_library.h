@@ -18,7 +18,7 @@ class DynamicLibrary {
 
     bool attached() const { return handle_ != nullptr; }
     // The entry point's address, or nullptr when the library has none.
-    void* entryPoint(const char* name) const;
+    [[nodiscard]] void* entryPoint(const char* name) const;
     void release();
 
   private:

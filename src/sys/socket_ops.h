@@ -15,14 +15,14 @@ class SocketOps {
     virtual ~SocketOps() = default;
     // One send, no flags beyond what keeps a closed peer from killing the
     // process. Returns the bytes sent, or -1 on failure.
-    virtual long send(int socket, const void* data, std::size_t length);
+    [[nodiscard]] virtual long send(int socket, const void* data, std::size_t length);
     // One receive. Returns the bytes read, 0 at an orderly close, -1 on failure.
-    virtual long recv(int socket, void* buffer, std::size_t capacity);
+    [[nodiscard]] virtual long recv(int socket, void* buffer, std::size_t capacity);
     // Blocks the calling thread (the send loop's pause between attempts).
     virtual void pause(std::chrono::milliseconds duration);
     // Bytes the socket has accepted that the peer has not yet acknowledged, or -1
     // when the platform cannot tell.
-    virtual long unsentBytes(int socket);
+    [[nodiscard]] virtual long unsentBytes(int socket);
 };
 
 // Whether a send error (errno) means the connection can carry nothing any more.

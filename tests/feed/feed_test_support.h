@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "feed/consumer_outlet.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 #include "sys/socket_ops.h"
 
 namespace velgor::test {

@@ -9,7 +9,7 @@
 
 #include "links/reconnect_thread.h"
 #include "links/relay.h"
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 #include "support/poll_host.h"
 #include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"

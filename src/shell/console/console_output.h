@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 
 namespace velgor {
 

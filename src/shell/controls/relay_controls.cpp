@@ -84,8 +84,10 @@ void RelayControls::character(int code) {
     }
 }
 
-bool RelayControls::saveModes() {
-    return saveModeFile(settingsDir_, relay_.settings());
+void RelayControls::saveModes() {
+    // A toggle takes effect whether or not its file could be written; the failure
+    // is not reported.
+    (void)saveModeFile(settingsDir_, relay_.settings());
 }
 
 void RelayControls::toggleBinaryMode() {

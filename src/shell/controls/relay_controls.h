@@ -46,14 +46,14 @@ class RelayControls {
     // A Tab character, wherever it was typed: advances the focus cycle of the
     // coordinates dialog and then that of the source-link dialog. True when
     // either took it (the key is then swallowed).
-    bool offerTab();
+    [[nodiscard]] bool offerTab();
 
     const TabCycle& coordinatesTab() const { return coordinatesTab_; }
     const TabCycle& sourceLinkTab() const { return sourceLinkTab_; }
 
   private:
     TabCycle* tabCycleOf(DialogKind kind);
-    bool saveModes();  // whether "BinarComOn.ini" was written
+    void saveModes();  // "BinarComOn.ini" from the current flags
     void restartConsumerLink();
 
     Relay& relay_;

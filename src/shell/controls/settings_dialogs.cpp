@@ -117,11 +117,13 @@ void applyDialogOk(DialogKind kind, const DialogFields& fields, Relay& relay,
     };
     const Text256& first = fields.texts[0];
     const Text256& second = fields.texts[1];
+    // A file that cannot be written is not reported and changes nothing in memory:
+    // only the no-data limit looks at whether its file was written.
     switch (kind) {
         case DialogKind::SourceLink:
         case DialogKind::ConsumerLink: {
             const int link = linkOf(kind);
-            writeEndpointFile(dir, endpointFileOf(kind), first.view(), second.view());
+            (void)writeEndpointFile(dir, endpointFileOf(kind), first.view(), second.view());
             relay.links().setEndpoint(link, portFromInt(integerOf(first)), second.view());
             // The reconnect thread connects to the new endpoint on its next attempt.
             if (relay.links().isUp(link)) relay.dropLink(link);
@@ -131,26 +133,26 @@ void applyDialogOk(DialogKind kind, const DialogFields& fields, Relay& relay,
             const double latitude = parseLenientReal(first.c_str()) * ARC_SECONDS_PER_DEGREE;
             const double longitude = parseLenientReal(second.c_str()) * ARC_SECONDS_PER_DEGREE;
             relay.setStationPosition(latitude, longitude);
-            writePointFile(dir, first.view(), second.view());
+            (void)writePointFile(dir, first.view(), second.view());
             return;
         }
         case DialogKind::StationName:
             relay.setStationName(first.view());
-            writeNameFile(dir, first.view());
+            (void)writeNameFile(dir, first.view());
             return;
         case DialogKind::CompressStep:
             set(&RelaySettings::compressTicks, integerOf(first));
-            writeCompressStepFile(dir, first.view());
+            (void)writeCompressStepFile(dir, first.view());
             return;
         case DialogKind::Threshold:
             set(&RelaySettings::signalThreshold, integerOf(first));
-            writeThresholdFile(dir, first.view());
+            (void)writeThresholdFile(dir, first.view());
             return;
         case DialogKind::TimerFrequency:
             set(&RelaySettings::timerFrequency, integerOf(first));
             // Elapsed receiver times start again from the next timestamped line.
             relay.display().clearTimeReference();
-            writeFrequencyFile(dir, first.view());
+            (void)writeFrequencyFile(dir, first.view());
             return;
         case DialogKind::NoDataLimit:
             if (writeLimitDialogModeFile(dir, relay.settings(), first.view())) {

@@ -23,7 +23,7 @@ class TabCycle {
         int controlId;
     };
     // A Tab press: the control to focus, or nothing when the cycle is closed.
-    std::optional<Move> takeTab();
+    [[nodiscard]] std::optional<Move> takeTab();
 
     int step() const { return step_; }
     DialogInstanceId instance() const { return instance_; }

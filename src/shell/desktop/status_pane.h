@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <array>
 
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 
 namespace velgor {
 

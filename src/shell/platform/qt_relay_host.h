@@ -33,7 +33,7 @@ class QtRelayHost : public QObject, public RelayHost {
     // Main thread, at the start of shutdown, before the reconnect thread is stopped.
     void beginShutdown();
 
-    bool runOnMainThread(const std::function<void()>& task) override;
+    [[nodiscard]] bool runOnMainThread(const std::function<void()>& task) override;
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;

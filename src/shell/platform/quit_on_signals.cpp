@@ -13,6 +13,7 @@ int signalPipeWriteEnd = -1;
 
 void onQuitSignal(int /*signal*/) {
     const char byte = 1;
+    // A write that fails finds the pipe full, so a quit is already waiting.
     if (signalPipeWriteEnd >= 0) (void)!::write(signalPipeWriteEnd, &byte, 1);
 }
 

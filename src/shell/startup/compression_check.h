@@ -32,6 +32,6 @@ struct StartupFailure {
 // Nothing when the library is attached with both entry points; otherwise the
 // exit code and, for a library that could not be attached at all, the message
 // "Не удалось подключить <file>\n" with the caption "Ошибка".
-std::optional<StartupFailure> compressionFailure(const ZlibBinding& binding);
+[[nodiscard]] std::optional<StartupFailure> compressionFailure(const ZlibBinding& binding);
 
 }  // namespace velgor

@@ -49,7 +49,7 @@ Reach tryConnect(int family, const sockaddr* address, socklen_t length) {
     return reach;
 }
 
-bool localSocketAnswers(const std::string& name, bool abstract) {
+[[nodiscard]] bool localSocketAnswers(const std::string& name, bool abstract) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const std::size_t offset = abstract ? 1 : 0;  // an abstract name starts with a NUL
@@ -61,7 +61,7 @@ bool localSocketAnswers(const std::string& name, bool abstract) {
            Reach::Answered;
 }
 
-bool loopbackPortAnswers(unsigned port) {
+[[nodiscard]] bool loopbackPortAnswers(unsigned port) {
     if (port > 65535) return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;

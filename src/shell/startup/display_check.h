@@ -14,11 +14,12 @@ inline constexpr char X_SOCKET_DIR[] = "/tmp/.X11-unix";
 // then on 127.0.0.1 port 6000 + N, as the X library itself does; "localhost:N"
 // and "127.0.0.1:N" on that port only. A display on another host cannot be
 // checked cheaply and counts as answering; a text that names no display does not.
-bool xDisplayAnswers(std::string_view display, const std::string& socketDir = X_SOCKET_DIR);
+[[nodiscard]] bool xDisplayAnswers(std::string_view display,
+                                   const std::string& socketDir = X_SOCKET_DIR);
 
 // Whether the Wayland compositor that WAYLAND_DISPLAY names takes a connection:
 // its socket is that path when absolute, else the name inside runtimeDir
 // (XDG_RUNTIME_DIR; none when that is unset).
-bool waylandDisplayAnswers(std::string_view display, const char* runtimeDir);
+[[nodiscard]] bool waylandDisplayAnswers(std::string_view display, const char* runtimeDir);
 
 }  // namespace velgor

@@ -1,4 +1,4 @@
-#include "shell/log/message_log.h"
+#include "log/message_log.h"
 
 #include <cstdio>
 #include <cstring>
