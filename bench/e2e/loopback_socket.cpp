@@ -5,7 +5,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <thread>
@@ -24,34 +23,15 @@ sockaddr* asSockaddr(sockaddr_in& address) {
 
 }  // namespace
 
-Socket::~Socket() {
-    close();
-}
-
-Socket::Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-void Socket::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
 Listener listenLoopback() {
     Listener listener;
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket.valid()) return listener;
     sockaddr_in address = loopbackAddress(0);
     socklen_t size = sizeof address;
-    if (::bind(socket.fd(), asSockaddr(address), sizeof address) != 0 ||
-        ::listen(socket.fd(), 4) != 0 ||
-        ::getsockname(socket.fd(), asSockaddr(address), &size) != 0) {
+    if (::bind(socket.get(), asSockaddr(address), sizeof address) != 0 ||
+        ::listen(socket.get(), 4) != 0 ||
+        ::getsockname(socket.get(), asSockaddr(address), &size) != 0) {
         return listener;
     }
     listener.port = ntohs(address.sin_port);
@@ -59,21 +39,21 @@ Listener listenLoopback() {
     return listener;
 }
 
-Socket acceptWithin(const Listener& listener, std::chrono::milliseconds limit) {
-    pollfd watched{listener.socket.fd(), POLLIN, 0};
-    if (::poll(&watched, 1, static_cast<int>(limit.count())) != 1) return Socket();
-    return Socket(::accept4(listener.socket.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+UniqueFd acceptWithin(const Listener& listener, std::chrono::milliseconds limit) {
+    pollfd watched{listener.socket.get(), POLLIN, 0};
+    if (::poll(&watched, 1, static_cast<int>(limit.count())) != 1) return UniqueFd();
+    return UniqueFd(::accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-Socket connectLoopbackWithin(std::uint16_t port, std::chrono::milliseconds limit) {
+UniqueFd connectLoopbackWithin(std::uint16_t port, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in address = loopbackAddress(port);
-        if (socket.valid() && ::connect(socket.fd(), asSockaddr(address), sizeof address) == 0) {
+        if (socket.valid() && ::connect(socket.get(), asSockaddr(address), sizeof address) == 0) {
             return socket;
         }
-        if (std::chrono::steady_clock::now() >= deadline) return Socket();
+        if (std::chrono::steady_clock::now() >= deadline) return UniqueFd();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }

@@ -38,8 +38,8 @@ std::string scratchDirectory(const HarnessConfig& config, const std::string& nam
 // What every carrier run shares: a listener for the reader, the player's
 // socket, the carrier process, the play and the figures.
 struct Wiring {
-    Socket playerSocket;
-    Socket readerSocket;
+    UniqueFd playerSocket;
+    UniqueFd readerSocket;
     ChildProcess process;
 };
 
@@ -238,7 +238,7 @@ Measurement runScenario(const Scenario& scenario, const HarnessConfig& config) {
             break;
     }
     if (!started) return m;
-    setNoDelay(wiring.playerSocket.fd());
+    setNoDelay(wiring.playerSocket.get());
 
     const std::uint64_t unitsAwaited = m.unitsPlayed;
     std::unique_ptr<WriteStamps> stamps;
@@ -270,9 +270,9 @@ Measurement runScenario(const Scenario& scenario, const HarnessConfig& config) {
     PlayResult play;
     if (stamps != nullptr) {
         play =
-            playPaced(wiring.playerSocket.fd(), scenario.paced->units, config.pacedRate, *stamps);
+            playPaced(wiring.playerSocket.get(), scenario.paced->units, config.pacedRate, *stamps);
     } else {
-        play = playBulk(wiring.playerSocket.fd(), workload.pass, passes);
+        play = playBulk(wiring.playerSocket.get(), workload.pass, passes);
     }
     if (scenario.compressed) {
         // The last batch goes out only with a unit that comes more than a tick after
@@ -282,7 +282,7 @@ Measurement runScenario(const Scenario& scenario, const HarnessConfig& config) {
              ++extra) {
             std::this_thread::sleep_for(BATCH_FLUSH_WAIT);
             const std::string& unit = workload.units[extra % workload.units.size()];
-            sendAll(wiring.playerSocket.fd(), unit.data(), unit.size());
+            sendAll(wiring.playerSocket.get(), unit.data(), unit.size());
         }
     }
     reader.playerFinished();

@@ -26,17 +26,17 @@ std::int64_t threadCpuNs() {
 DrainedLoopback::DrainedLoopback() {
     Listener listener = listenLoopback();
     if (!listener.socket.valid()) return;
-    Socket client = connectLoopbackWithin(listener.port, std::chrono::seconds(2));
-    Socket server = acceptWithin(listener, std::chrono::seconds(2));
+    UniqueFd client = connectLoopbackWithin(listener.port, std::chrono::seconds(2));
+    UniqueFd server = acceptWithin(listener, std::chrono::seconds(2));
     if (!client.valid() || !server.valid()) return;
-    setNoDelay(client.fd());
+    setNoDelay(client.get());
     receiver_ = std::move(server);
     drain_ = std::thread([this] {
         auto buffer = std::make_unique<char[]>(1 << 16);
         while (!stop_.load(std::memory_order_relaxed)) {
-            pollfd watched{receiver_.fd(), POLLIN, 0};
+            pollfd watched{receiver_.get(), POLLIN, 0};
             if (::poll(&watched, 1, 50) <= 0) continue;
-            if (::recv(receiver_.fd(), buffer.get(), 1 << 16, 0) <= 0) break;
+            if (::recv(receiver_.get(), buffer.get(), 1 << 16, 0) <= 0) break;
         }
     });
     sender_ = std::move(client);
@@ -44,7 +44,7 @@ DrainedLoopback::DrainedLoopback() {
 
 DrainedLoopback::~DrainedLoopback() {
     stop_.store(true);
-    sender_.close();
+    sender_.reset();
     if (drain_.joinable()) drain_.join();
 }
 

@@ -20,11 +20,11 @@ class DrainedLoopback {
     DrainedLoopback& operator=(const DrainedLoopback&) = delete;
 
     bool ready() const { return sender_.valid(); }
-    int sendFd() const { return sender_.fd(); }
+    int sendFd() const { return sender_.get(); }
 
   private:
-    Socket sender_;
-    Socket receiver_;
+    UniqueFd sender_;
+    UniqueFd receiver_;
     std::thread drain_;
     std::atomic<bool> stop_{false};
 };

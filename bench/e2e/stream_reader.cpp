@@ -92,7 +92,7 @@ StreamReader::~StreamReader() {
     if (thread_.joinable()) thread_.join();
 }
 
-void StreamReader::start(Socket socket) {
+void StreamReader::start(UniqueFd socket) {
     socket_ = std::move(socket);
     thread_ = std::thread([this] { run(); });
 }
@@ -125,9 +125,9 @@ void StreamReader::run() {
             result.problem = "gave up waiting";
             break;
         }
-        pollfd watched{socket_.fd(), POLLIN, 0};
+        pollfd watched{socket_.get(), POLLIN, 0};
         if (::poll(&watched, 1, 20) <= 0) continue;
-        const ssize_t got = ::recv(socket_.fd(), buffer.get(), RECEIVE_BYTES, 0);
+        const ssize_t got = ::recv(socket_.get(), buffer.get(), RECEIVE_BYTES, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;  // closed by the peer
         const std::int64_t readNs = monotonicNs();

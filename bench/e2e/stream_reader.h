@@ -72,7 +72,7 @@ class StreamReader {
     StreamReader(const StreamReader&) = delete;
     StreamReader& operator=(const StreamReader&) = delete;
 
-    void start(Socket socket);
+    void start(UniqueFd socket);
     // Feed only: true once the four handshake lines have arrived.
     bool handshakeSeen() const { return handshake_.load(); }
     void playerFinished() { playerDone_.store(true); }
@@ -84,7 +84,7 @@ class StreamReader {
     void run();
 
     ReaderSetup setup_;
-    Socket socket_;
+    UniqueFd socket_;
     std::thread thread_;
     std::atomic<bool> handshake_{false};
     std::atomic<bool> playerDone_{false};

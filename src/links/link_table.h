@@ -7,8 +7,8 @@
 
 #include "config/fixed_text.h"
 #include "config/link_endpoint.h"
-#include "sys/socket_ops.h"
 #include "sys/thread_safety.h"
+#include "sys/unique_fd.h"
 
 namespace velgor {
 
@@ -26,9 +26,11 @@ enum LinkState : int {
 // reconnect thread; it stores LINK_UP as the last step of a connection (on the
 // main thread, together with starting the socket watch), and from then on only
 // the main thread acts on the slot until dropLink stores LINK_DOWN as its last
-// step. `state` is atomic so that the store publishes the socket with it.
+// step. The connection attempt owns its socket until then: the slot takes it
+// over on the main thread in that same last step, so `socket` is only ever
+// touched on the main thread (or once the reconnect thread has ended).
 struct LinkSlot {
-    int socket = INVALID_SOCKET_HANDLE;
+    UniqueFd socket;
     std::atomic<int> state{LINK_IDLE};
 };
 

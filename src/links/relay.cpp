@@ -1,7 +1,6 @@
 #include "links/relay.h"
 
 #include <arpa/inet.h>
-#include <unistd.h>
 
 #include <array>
 #include <string>
@@ -17,10 +16,6 @@ namespace {
 
 int eventCode(int event) {
     return event & 0xFFFF;
-}
-
-void closeSocket(int socket) {
-    if (socket != INVALID_SOCKET_HANDLE) ::close(socket);
 }
 
 // The cause of a close event: the peer's close, or the error it carries.
@@ -77,7 +72,7 @@ void Relay::handleConsumerEvent(int socket, int event) {
             return;
         }
         case FD_WRITE:
-            if (socket == links_.slot(LINK_CONSUMER).socket) pushToConsumer();
+            if (socket == links_.slot(LINK_CONSUMER).socket.get()) pushToConsumer();
             return;
         case FD_CLOSE:
             dropLink(LINK_CONSUMER, closeOf(event));
@@ -90,7 +85,7 @@ void Relay::handleConsumerEvent(int socket, int event) {
 void Relay::tickDuties() {
     const RelaySettings& settings = this->settings();
     if (settings.compressEnabled != 0) sender_.advanceBatchClock();
-    if (links_.isUp(LINK_CONSUMER)) sender_.flushIfDue(links_.slot(LINK_CONSUMER).socket);
+    if (links_.isUp(LINK_CONSUMER)) sender_.flushIfDue(links_.slot(LINK_CONSUMER).socket.get());
     // One read-modify-write: a reset by the connecting thread is never lost.
     const std::int32_t ticks = noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (ticks > settings.noDataLimit) {
@@ -111,13 +106,14 @@ void Relay::tickDuties() {
 
 void Relay::forwardRawBlock(const char* bytes, int count) {
     if (links_.isUp(LINK_CONSUMER)) {
-        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, bytes, count);
+        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket.get(), bytes, count);
     }
 }
 
 void Relay::forwardLine(const char* line, std::size_t length) {
     if (links_.isUp(LINK_CONSUMER) && sender_.rawPassThrough() == 0) {
-        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket, line, static_cast<int>(length));
+        sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket.get(), line,
+                               static_cast<int>(length));
     }
 }
 
@@ -141,7 +137,7 @@ void Relay::pushToConsumer() {
 void Relay::watchConsumerRoom(bool on) {
     if (on == watchingConsumerRoom_) return;
     watchingConsumerRoom_ = on;
-    host_.watchForRoom(LINK_CONSUMER, links_.slot(LINK_CONSUMER).socket, on);
+    host_.watchForRoom(LINK_CONSUMER, links_.slot(LINK_CONSUMER).socket.get(), on);
 }
 
 void Relay::showLine(const char* line, std::size_t length) {
@@ -211,18 +207,19 @@ void Relay::connectLink(int link, std::stop_token stop) {
     links_.setStatusText(link, link_texts::CONNECTING);
     if (!refreshFromReconnectThread()) return;
 
-    const int socket = createTcpSocket();
-    slot.socket = socket;
-    if (socket == INVALID_SOCKET_HANDLE) {
+    // The attempt owns its socket until the slot takes it over: every way out
+    // before that closes it.
+    UniqueFd owned = createTcpSocket();
+    if (!owned.valid()) {
         reportAttempt(link, link_texts::SOCKET_FAILED);
         slot.state.store(LINK_FAILED, std::memory_order_release);
         return;
     }
+    const int socket = owned.get();
     disableNagle(socket);
 
     auto giveUp = [&](std::string_view statusText) {
-        closeSocket(socket);
-        slot.socket = INVALID_SOCKET_HANDLE;
+        owned.reset();
         if (!stop.stop_requested()) reportAttempt(link, statusText);
     };
 
@@ -257,40 +254,37 @@ void Relay::connectLink(int link, std::stop_token stop) {
         sendConsumerHandshake(handshakeOps, socket, announced);
     }
 
-    // The slot goes live on the main thread: its socket events start together
-    // with LINK_UP, so no event (a close during the handshake, say) can reach a
-    // slot that is not up yet.
+    // The slot goes live on the main thread: it takes the socket over, and its
+    // socket events start together with LINK_UP, so no event (a close during the
+    // handshake, say) can reach a slot that is not up yet.
     // An endpoint changed by the operator while this attempt ran (the link was
     // not up, so nothing was dropped) must not leave the link on the old one, nor
     // a consumer connection on a mode its handshake did not announce: the
-    // connection is let go, and the next cycle makes it anew.
-    bool current = true;
-    const bool live = host_.runOnMainThread([&] {
+    // connection is let go, and the next cycle makes it anew. A connection that
+    // does not go live (so too when shutdown refuses the task) is closed as
+    // `owned` goes.
+    host_.runOnMainThread([&] {
         const LinkEndpoint now = links_.endpoint(link);
-        current = now.port == endpoint.port && now.host.view() == endpoint.host.view() &&
-                  (link != LINK_CONSUMER || sameMode(announced, handshakeValues()));
+        const bool current = now.port == endpoint.port && now.host.view() == endpoint.host.view() &&
+                             (link != LINK_CONSUMER || sameMode(announced, handshakeValues()));
         if (!current) {
             links_.setStatusText(link, link_texts::DROPPED);
         } else {
+            slot.socket = std::move(owned);
             if (link == LINK_CONSUMER) outbox_.open(socket);
             host_.watchSocket(link, socket);
             slot.state.store(LINK_UP, std::memory_order_release);
         }
         refreshStatusLines();
     });
-    if (!live || !current) {
-        closeSocket(socket);
-        slot.socket = INVALID_SOCKET_HANDLE;
-    }
 }
 
 void Relay::dropLink(int link, LinkDrop why) {
     LinkSlot& slot = links_.slot(link);
-    if (slot.socket != INVALID_SOCKET_HANDLE) {
-        host_.unwatchSocket(link, slot.socket);
-        closeSocket(slot.socket);
+    if (slot.socket.valid()) {
+        host_.unwatchSocket(link, slot.socket.get());
+        slot.socket.reset();
     }
-    slot.socket = INVALID_SOCKET_HANDLE;
     if (link == LINK_CONSUMER) {
         // What waited for this connection was meant to follow its handshake only.
         outbox_.close();

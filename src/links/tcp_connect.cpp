@@ -6,7 +6,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -68,8 +67,8 @@ AttemptStep resolveIPv4(const char* host, std::stop_token stop, in_addr& address
     return AttemptStep::Done;
 }
 
-int createTcpSocket() {
-    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+UniqueFd createTcpSocket() {
+    return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
 }
 
 void disableNagle(int socket) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <stop_token>
 
+#include "sys/unique_fd.h"
+
 namespace velgor {
 
 // How an attempt's blocking step ended.
@@ -19,8 +21,8 @@ inline constexpr std::chrono::milliseconds ATTEMPT_STOP_POLL{50};
 // up a stop request: it is left to finish on its own and its answer is dropped.
 [[nodiscard]] AttemptStep resolveIPv4(const char* host, std::stop_token stop, in_addr& address);
 
-// A new TCP socket (close-on-exec), or -1.
-[[nodiscard]] int createTcpSocket();
+// A new TCP socket (close-on-exec), or an invalid one.
+[[nodiscard]] UniqueFd createTcpSocket();
 // Switches off send coalescing (TCP_NODELAY); failures are ignored.
 void disableNagle(int socket);
 // Connects, waiting as long as the system's connect takes, but giving up at once

@@ -3,11 +3,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace velgor::sink {
 namespace {
@@ -30,20 +28,6 @@ std::string endpointOf(int socket, Query query) {
 }
 
 }  // namespace
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-}
-
-int UniqueFd::release() {
-    return std::exchange(fd_, -1);
-}
-
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
 
 UniqueFd listenTcp(const std::string& address, std::uint16_t port, std::string& error) {
     sockaddr_in where{};

@@ -4,27 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "sys/unique_fd.h"
+
 namespace velgor::sink {
-
-// Move-only owner of a file descriptor.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-    void reset(int fd = -1);
-
-  private:
-    int fd_ = -1;
-};
 
 // A TCP socket listening on the IPv4 address and port (0: any free port), or an
 // invalid one with `error` set to the reason.

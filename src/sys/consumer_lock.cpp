@@ -76,22 +76,19 @@ ConsumerLock::ConsumerLock(std::string directory, std::chrono::milliseconds rech
     }
 }
 
-ConsumerLock::~ConsumerLock() {
-    closeFile();
-}
+ConsumerLock::~ConsumerLock() = default;
 
 ConsumerLock::ConsumerLock(ConsumerLock&& other) noexcept
     : path_(std::move(other.path_)),
-      fd_(std::exchange(other.fd_, -1)),
+      fd_(std::move(other.fd_)),
       held_(std::exchange(other.held_, false)),
       recheckInterval_(other.recheckInterval_),
       nextRecheck_(other.nextRecheck_) {}
 
 ConsumerLock& ConsumerLock::operator=(ConsumerLock&& other) noexcept {
     if (this != &other) {
-        closeFile();
         path_ = std::move(other.path_);
-        fd_ = std::exchange(other.fd_, -1);
+        fd_ = std::move(other.fd_);  // closing the one held also frees its lock
         held_ = std::exchange(other.held_, false);
         recheckInterval_ = other.recheckInterval_;
         nextRecheck_ = other.nextRecheck_;
@@ -102,29 +99,28 @@ ConsumerLock& ConsumerLock::operator=(ConsumerLock&& other) noexcept {
 bool ConsumerLock::openFile() {
     // O_CLOEXEC: a program started from the relay must not inherit (and so keep
     // holding) the lock. O_NOFOLLOW: the name must not lead elsewhere.
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, LOCK_FILE_MODE);
-    if (fd_ < 0) return false;
-    (void)::fchmod(fd_, LOCK_FILE_KEEP);  // best effort: only asks for the file to be kept
+    fd_.reset(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, LOCK_FILE_MODE));
+    if (!fd_.valid()) return false;
+    (void)::fchmod(fd_.get(), LOCK_FILE_KEEP);  // best effort: only asks for the file to be kept
     nextRecheck_ = Clock::now() + recheckInterval_;
     return true;
 }
 
 void ConsumerLock::closeFile() {
-    if (fd_ >= 0) ::close(fd_);  // closing the last descriptor also frees the lock
-    fd_ = -1;
+    fd_.reset();  // closing the last descriptor also frees the lock
     held_ = false;
 }
 
 bool ConsumerLock::fileStillNamed() const {
     struct stat opened {};
     struct stat named {};
-    return ::fstat(fd_, &opened) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+    return ::fstat(fd_.get(), &opened) == 0 && ::stat(path_.c_str(), &named) == 0 &&
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 bool ConsumerLock::acquire(std::chrono::milliseconds limit) {
     if (held_) return false;
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         // The file could not be opened before (for instance the directory was
         // missing); try once more, but never wait for it.
         if (path_.empty() || !openFile()) return false;
@@ -138,7 +134,7 @@ bool ConsumerLock::acquire(std::chrono::milliseconds limit) {
         nextRecheck_ = Clock::now() + recheckInterval_;
     }
 
-    if (flockRetryingSignals(fd_, LOCK_EX | LOCK_NB) == 0) return held_ = true;
+    if (flockRetryingSignals(fd_.get(), LOCK_EX | LOCK_NB) == 0) return held_ = true;
     if (errno != EWOULDBLOCK) return false;
 
     const auto deadline = Clock::now() + limit;
@@ -147,7 +143,7 @@ bool ConsumerLock::acquire(std::chrono::milliseconds limit) {
         const auto now = Clock::now();
         if (now >= deadline) return false;
         std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
-        if (flockRetryingSignals(fd_, LOCK_EX | LOCK_NB) == 0) return held_ = true;
+        if (flockRetryingSignals(fd_.get(), LOCK_EX | LOCK_NB) == 0) return held_ = true;
         if (errno != EWOULDBLOCK) return false;
         pause = std::min<Clock::duration>(pause * 2, LONGEST_RETRY_PAUSE);
     }
@@ -158,7 +154,7 @@ void ConsumerLock::release() {
     held_ = false;
     // Unlocking our own open descriptor has no failure to act on; should it ever
     // fail, closing the descriptor frees the lock all the same.
-    (void)flockRetryingSignals(fd_, LOCK_UN);
+    (void)flockRetryingSignals(fd_.get(), LOCK_UN);
 }
 
 }  // namespace velgor

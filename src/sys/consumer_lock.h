@@ -3,6 +3,8 @@
 #include <chrono>
 #include <string>
 
+#include "sys/unique_fd.h"
+
 namespace velgor {
 
 // The name of the lock shared by every running copy of the relay on this machine
@@ -46,7 +48,7 @@ class ConsumerLock {
 
     bool held() const { return held_; }
     // Whether the lock file is open (acquire can succeed at all).
-    bool usable() const { return fd_ >= 0; }
+    bool usable() const { return fd_.valid(); }
     const std::string& path() const { return path_; }
 
   private:
@@ -55,7 +57,7 @@ class ConsumerLock {
     [[nodiscard]] bool fileStillNamed() const;
 
     std::string path_;
-    int fd_ = -1;
+    UniqueFd fd_;
     bool held_ = false;
     std::chrono::milliseconds recheckInterval_;
     std::chrono::steady_clock::time_point nextRecheck_;

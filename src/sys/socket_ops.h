@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cstddef>
 
-namespace velgor {
+#include "sys/unique_fd.h"
 
-inline constexpr int INVALID_SOCKET_HANDLE = -1;
+namespace velgor {
 
 // The thin seam between the relay and the socket calls it makes on a connected
 // socket, so that tests can inject refused sends, short writes and resets, and

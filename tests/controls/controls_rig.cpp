@@ -47,7 +47,7 @@ int ControlsRig::bringUp(int link) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
     LinkSlot& slot = relay().links().slot(link);
-    slot.socket = pair[0];
+    slot.socket.reset(pair[0]);
     slot.state.store(LINK_UP);
     farEnds_.push_back(pair[1]);
     return pair[1];

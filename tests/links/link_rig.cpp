@@ -177,11 +177,6 @@ LinkRig::LinkRig(SocketOps& ops, CompressFn compress)
 LinkRig::~LinkRig() {
     host.beginShutdown();
     reconnect_.reset();
-    for (int link : {LINK_SOURCE, LINK_CONSUMER}) {
-        LinkSlot& slot = relay.links().slot(link);
-        if (slot.socket != INVALID_SOCKET_HANDLE) ::close(slot.socket);
-        slot.socket = INVALID_SOCKET_HANDLE;
-    }
 }
 
 void LinkRig::setEndpoint(int link, std::uint16_t port, std::string_view hostText) {
@@ -197,7 +192,7 @@ LinkState LinkRig::state(int link) {
 }
 
 int LinkRig::socketOf(int link) {
-    return relay.links().slot(link).socket;
+    return relay.links().slot(link).socket.get();
 }
 
 void LinkRig::attempt(int link) {

@@ -1,11 +1,8 @@
 #include "support/poll_host.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -16,26 +13,12 @@ namespace velgor::test {
 
 using Clock = std::chrono::steady_clock;
 
-// One task handed over by another thread. The asking thread waits until it has
-// run, or until shutdown abandons it; an abandoned task must never run, since it
-// refers to the asking thread's stack.
-struct PollHost::Request {
-    enum class Stage { Pending, Done, Abandoned };
-    const std::function<void()>* task = nullptr;
-    Stage stage = Stage::Pending;
-};
-
 PollHost::PollHost() : mainThread_(std::this_thread::get_id()) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
-    wakeRead_ = ends[0];
-    wakeWrite_ = ends[1];
+    if (!tasks_.ready()) std::abort();
 }
 
 PollHost::~PollHost() {
     beginShutdown();
-    ::close(wakeRead_);
-    ::close(wakeWrite_);
 }
 
 void PollHost::setTicking(bool on) {
@@ -45,35 +28,15 @@ void PollHost::setTicking(bool on) {
 
 void PollHost::beginShutdown() {
     ticking_ = false;
-    std::lock_guard lock(mutex_);
-    shuttingDown_ = true;
-    queue_.clear();
-    answered_.notify_all();
+    tasks_.beginShutdown();
 }
 
 bool PollHost::runOnMainThread(const std::function<void()>& task) {
-    if (std::this_thread::get_id() == mainThread_) {
-        {
-            std::lock_guard lock(mutex_);
-            if (shuttingDown_) return false;
-        }
-        task();
-        ++tasksRun_;
-        return true;
-    }
-    auto request = std::make_shared<Request>();
-    request->task = &task;
-    {
-        std::lock_guard lock(mutex_);
-        if (shuttingDown_) return false;
-        queue_.push_back(request);
-    }
-    wake();
-    std::unique_lock lock(mutex_);
-    answered_.wait(lock, [&] { return request->stage == Request::Stage::Done || shuttingDown_; });
-    if (request->stage == Request::Stage::Done) return true;
-    request->stage = Request::Stage::Abandoned;
-    return false;
+    if (std::this_thread::get_id() != mainThread_) return tasks_.runOnMainThread(task);
+    if (tasks_.shuttingDown()) return false;
+    task();
+    ++tasksRun_;
+    return true;
 }
 
 void PollHost::watchSocket(int link, int socket) {
@@ -128,7 +91,7 @@ void PollHost::step(std::chrono::milliseconds wait) {
         timeout = std::clamp(untilTick, std::chrono::milliseconds{0}, wait);
     }
 
-    std::vector<pollfd> fds{pollfd{wakeRead_, POLLIN, 0}};
+    std::vector<pollfd> fds{pollfd{tasks_.wakeFd(), POLLIN, 0}};
     std::vector<int> links;
     for (int link = 0; link < LINK_COUNT; ++link) {
         if (watched_[static_cast<std::size_t>(link)] < 0) continue;
@@ -139,7 +102,6 @@ void PollHost::step(std::chrono::milliseconds wait) {
     }
     const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
     if (ready > 0) {
-        if (fds[0].revents != 0) drainWakePipe();
         runQueuedTasks();
         for (std::size_t i = 0; i < links.size(); ++i) {
             if (fds[i + 1].revents != 0) deliverEvent(links[i], fds[i + 1].fd, fds[i + 1].revents);
@@ -175,54 +137,19 @@ void PollHost::deliverEvent(int link, int socket, short revents) {
     }
 }
 
-void PollHost::runQueuedTasks() {
-    while (runFirstQueuedTask()) {
-    }
-}
-
-bool PollHost::runFirstQueuedTask() {
-    for (;;) {
-        std::shared_ptr<Request> request;
-        {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty() || shuttingDown_) return false;
-            request = queue_.front();
-            queue_.pop_front();
-            if (request->stage != Request::Stage::Pending) continue;
-        }
-        // Runs without the mutex: the task may watch sockets or refresh.
-        (*request->task)();
-        ++tasksRun_;
-        {
-            std::lock_guard lock(mutex_);
-            request->stage = Request::Stage::Done;
-        }
-        answered_.notify_all();
-        return true;
-    }
-}
-
 bool PollHost::runOneTask(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        if (runFirstQueuedTask()) return true;
+        if (tasks_.runOne()) {
+            ++tasksRun_;
+            return true;
+        }
         const auto now = Clock::now();
         if (now >= deadline) return false;
-        pollfd wakeUp{wakeRead_, POLLIN, 0};
+        // The wake-up is readable exactly while a task waits.
+        pollfd wakeUp{tasks_.wakeFd(), POLLIN, 0};
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        if (::poll(&wakeUp, 1, static_cast<int>(wait.count())) > 0) drainWakePipe();
-    }
-}
-
-void PollHost::wake() {
-    const char byte = 1;
-    // A full pipe already holds a wake-up.
-    (void)!::write(wakeWrite_, &byte, 1);
-}
-
-void PollHost::drainWakePipe() {
-    char bytes[64];
-    while (::read(wakeRead_, bytes, sizeof bytes) > 0) {
+        ::poll(&wakeUp, 1, static_cast<int>(wait.count()));
     }
 }
 

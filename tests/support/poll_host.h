@@ -2,15 +2,12 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <thread>
 
 #include "config/link_endpoint.h"
 #include "links/relay_host.h"
+#include "sys/main_thread_tasks.h"
 
 namespace velgor {
 class Relay;
@@ -26,9 +23,10 @@ inline constexpr std::chrono::milliseconds POLL_HOST_TICK{100};
 // socket events and (when switched on) ticks are carried out only while the
 // test calls pump() or runUntil().
 //
-// - runOnMainThread from another thread queues the task and waits until the
-//   main thread has run it, or until beginShutdown lets it go (false). Called on
-//   the main thread itself it runs the task at once.
+// - runOnMainThread from another thread hands the task over through the same
+//   MainThreadTasks the program's host uses: it waits until the main thread has
+//   run it, or until beginShutdown lets it go (false). Called on the main thread
+//   itself it runs the task at once.
 // - Watched sockets are polled (poll(2)); a readable one is classified with
 //   pendingSocketEvent and handed to the relay's source or consumer handler; one
 //   watched for room that has it gets FD_WRITE.
@@ -70,16 +68,10 @@ class PollHost : public RelayHost {
     int tasksRun() const { return tasksRun_; }
 
   private:
-    struct Request;
-
     // One pass: queued tasks, one poll of at most `wait`, events, a due tick.
     void step(std::chrono::milliseconds wait);
-    void runQueuedTasks();
-    // Runs the first queued task, if any; whether one ran.
-    bool runFirstQueuedTask();
+    void runQueuedTasks() { tasksRun_ += tasks_.runPending(); }
     void deliverEvent(int link, int socket, short revents);
-    void wake();
-    void drainWakePipe();
 
     std::thread::id mainThread_;
     Relay* relay_ = nullptr;
@@ -91,13 +83,7 @@ class PollHost : public RelayHost {
     int tasksRun_ = 0;
     bool ticking_ = false;
     std::chrono::steady_clock::time_point nextTick_;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
-
-    std::mutex mutex_;
-    std::condition_variable answered_;
-    std::deque<std::shared_ptr<Request>> queue_;
-    bool shuttingDown_ = false;
+    MainThreadTasks tasks_;
 };
 
 }  // namespace velgor::test

@@ -1,9 +1,6 @@
 #include "shell/platform/qt_relay_host.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cstdint>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,34 +9,24 @@
 
 namespace velgor {
 
-// One task handed to the main thread. The asking thread waits until it has run,
-// or until shutdown lets it go (then the task must never run: it refers to the
-// asking thread's stack).
-struct QtRelayHost::Request {
-    enum class Stage { Pending, Done, Abandoned };
-    const std::function<void()>* task = nullptr;
-    Stage stage = Stage::Pending;
-};
-
 QtRelayHost::QtRelayHost() {
     tick_.setInterval(TICK_MS);
     tick_.setTimerType(Qt::PreciseTimer);
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
+    if (!tasks_.ready()) {
         // Only when the process is out of descriptors, at start-up: without it no
         // connection could ever be made, so say so and end.
+        errno = tasks_.wakeUpError();
         std::perror("velgor: cannot start (eventfd)");
         std::exit(EXIT_FAILURE);
     }
-    wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
-    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { runPendingTasks(); });
+    wakeNotifier_ = new QSocketNotifier(tasks_.wakeFd(), QSocketNotifier::Read, this);
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { tasks_.runPending(); });
 }
 
 QtRelayHost::~QtRelayHost() {
     for (QSocketNotifier* notifier : notifiers_) delete notifier;
     for (QSocketNotifier* notifier : roomNotifiers_) delete notifier;
-    delete wakeNotifier_;
-    ::close(wakeFd_);
+    delete wakeNotifier_;  // before tasks_ closes the descriptor it watches
 }
 
 void QtRelayHost::attach(Relay& relay) {
@@ -50,44 +37,11 @@ void QtRelayHost::attach(Relay& relay) {
 
 void QtRelayHost::beginShutdown() {
     tick_.stop();
-    std::lock_guard lock(mutex_);
-    shuttingDown_ = true;
-    answered_.notify_all();
+    tasks_.beginShutdown();
 }
 
 bool QtRelayHost::runOnMainThread(const std::function<void()>& task) {
-    auto request = std::make_shared<Request>();
-    request->task = &task;
-    std::unique_lock lock(mutex_);
-    if (shuttingDown_) return false;
-    pending_.push_back(request);
-    const std::uint64_t one = 1;
-    // The counter cannot overflow in practice; a failed write would only mean
-    // the main thread is already woken.
-    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
-
-    answered_.wait(lock, [&] { return request->stage == Request::Stage::Done || shuttingDown_; });
-    if (request->stage == Request::Stage::Done) return true;
-    request->stage = Request::Stage::Abandoned;
-    return false;
-}
-
-void QtRelayHost::runPendingTasks() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const auto got = ::read(wakeFd_, &count, sizeof count);
-    std::unique_lock lock(mutex_);
-    while (!pending_.empty()) {
-        const std::shared_ptr<Request> request = pending_.front();
-        pending_.pop_front();
-        if (request->stage != Request::Stage::Pending) continue;
-        // Runs without the mutex: the task may itself watch sockets or refresh.
-        // Shutdown cannot begin meanwhile: it runs on this same thread.
-        lock.unlock();
-        (*request->task)();
-        lock.lock();
-        request->stage = Request::Stage::Done;
-        answered_.notify_all();
-    }
+    return tasks_.runOnMainThread(task);
 }
 
 void QtRelayHost::watchSocket(int link, int socket) {

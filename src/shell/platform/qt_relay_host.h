@@ -4,13 +4,10 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <array>
-#include <condition_variable>
-#include <deque>
-#include <memory>
-#include <mutex>
 
 #include "config/link_endpoint.h"
 #include "links/relay_host.h"
+#include "sys/main_thread_tasks.h"
 
 namespace velgor {
 
@@ -39,26 +36,19 @@ class QtRelayHost : public QObject, public RelayHost {
     void watchForRoom(int link, int socket, bool on) override;
 
   private:
-    struct Request;
     void onReadable(int link, int socket);
     void onWritable(int link, int socket);
-    void runPendingTasks();
 
     Relay* relay_ = nullptr;
     QTimer tick_;
     std::array<QSocketNotifier*, LINK_COUNT> notifiers_{};
     std::array<QSocketNotifier*, LINK_COUNT> roomNotifiers_{};
 
-    // Tasks from other threads wait in pending_; a write to the event descriptor
-    // wakes the main thread, whose notifier runs them. Everything the two threads
-    // share is under mutex_ (Qt's own queued calls would hand a functor over
-    // through atomics inside Qt, which the thread sanitizer cannot follow).
-    int wakeFd_ = -1;
+    // Tasks from other threads; their wake-up descriptor's notifier runs them.
+    // (Qt's own queued calls would hand a functor over through atomics inside
+    // Qt, which the thread sanitizer cannot follow.)
+    MainThreadTasks tasks_;
     QSocketNotifier* wakeNotifier_ = nullptr;
-    std::mutex mutex_;
-    std::condition_variable answered_;
-    std::deque<std::shared_ptr<Request>> pending_;
-    bool shuttingDown_ = false;
 };
 
 }  // namespace velgor

@@ -9,23 +9,26 @@
 namespace velgor {
 namespace {
 
-int signalPipeWriteEnd = -1;
+int signalPipeWriteEnd = INVALID_FD;
 
 void onQuitSignal(int /*signal*/) {
     const char byte = 1;
     // A write that fails finds the pipe full, so a quit is already waiting.
-    if (signalPipeWriteEnd >= 0) (void)!::write(signalPipeWriteEnd, &byte, 1);
+    if (signalPipeWriteEnd != INVALID_FD) (void)!::write(signalPipeWriteEnd, &byte, 1);
 }
 
 }  // namespace
 
 QuitOnSignals::QuitOnSignals() {
-    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    signalPipeWriteEnd = pipe_[1];
-    notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    readEnd_.reset(ends[0]);
+    writeEnd_.reset(ends[1]);
+    signalPipeWriteEnd = writeEnd_.get();
+    notifier_ = std::make_unique<QSocketNotifier>(readEnd_.get(), QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
         char drain[16];
-        while (::read(pipe_[0], drain, sizeof drain) > 0) {
+        while (::read(readEnd_.get(), drain, sizeof drain) > 0) {
         }
         QCoreApplication::exit(0);
     });
@@ -40,11 +43,8 @@ QuitOnSignals::QuitOnSignals() {
 QuitOnSignals::~QuitOnSignals() {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    signalPipeWriteEnd = -1;
-    notifier_.reset();
-    for (int fd : pipe_) {
-        if (fd >= 0) ::close(fd);
-    }
+    signalPipeWriteEnd = INVALID_FD;
+    notifier_.reset();  // before the pipe it watches is closed
 }
 
 }  // namespace velgor

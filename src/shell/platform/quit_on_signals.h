@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 #include <memory>
 
+#include "sys/unique_fd.h"
+
 namespace velgor {
 
 // Ends the event loop (exit code 0) on SIGINT or SIGTERM, as the Exit command
@@ -15,7 +17,8 @@ class QuitOnSignals : public QObject {
     ~QuitOnSignals() override;
 
   private:
-    int pipe_[2] = {-1, -1};
+    UniqueFd readEnd_;
+    UniqueFd writeEnd_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -5,13 +5,14 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+
+#include "sys/unique_fd.h"
 
 namespace velgor {
 namespace {
@@ -28,25 +29,21 @@ enum class Reach { Answered, Refused };
 // there, nobody listening, no right to it) is a refusal; a full queue or a slow
 // handshake means a server is there, and counts as an answer.
 Reach tryConnect(int family, const sockaddr* address, socklen_t length) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return Reach::Answered;  // cannot check: leave the choice as it was
-    Reach reach = Reach::Answered;
-    if (::connect(fd, address, length) != 0) {
-        if (errno == EINPROGRESS) {
-            pollfd wait{fd, POLLOUT, 0};
-            if (::poll(&wait, 1, CONNECT_WAIT_MS) == 1) {
-                int error = 0;
-                socklen_t size = sizeof error;
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) {
-                    reach = Reach::Refused;
-                }
+    const UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) return Reach::Answered;  // cannot check: leave the choice as it was
+    if (::connect(fd.get(), address, length) == 0) return Reach::Answered;
+    if (errno == EINPROGRESS) {
+        pollfd wait{fd.get(), POLLOUT, 0};
+        if (::poll(&wait, 1, CONNECT_WAIT_MS) == 1) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) {
+                return Reach::Refused;
             }
-        } else if (errno != EAGAIN) {
-            reach = Reach::Refused;
         }
+        return Reach::Answered;
     }
-    ::close(fd);
-    return reach;
+    return errno == EAGAIN ? Reach::Answered : Reach::Refused;
 }
 
 [[nodiscard]] bool localSocketAnswers(const std::string& name, bool abstract) {

@@ -1,7 +1,5 @@
 #include "shell/startup/relay_program.h"
 
-#include <unistd.h>
-
 #include "config/settings_loader.h"
 #include "config/settings_probe.h"
 
@@ -27,13 +25,8 @@ void RelayProgram::shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
     if (reconnect_) reconnect_->stop();
-    for (int link : {LINK_SOURCE, LINK_CONSUMER}) {
-        LinkSlot& slot = relay_->links().slot(link);
-        if (slot.socket != INVALID_SOCKET_HANDLE) {
-            ::close(slot.socket);
-            slot.socket = INVALID_SOCKET_HANDLE;
-        }
-    }
+    // The reconnect thread has ended: the main thread closes the live links.
+    for (int link : {LINK_SOURCE, LINK_CONSUMER}) relay_->links().slot(link).socket.reset();
     relay_->editSettings([](RelaySettings& settings) { releaseSettings(settings); });
 }
 
