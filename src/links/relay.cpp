@@ -263,7 +263,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
     // connection is let go, and the next cycle makes it anew. A connection that
     // does not go live (so too when shutdown refuses the task) is closed as
     // `owned` goes.
-    host_.runOnMainThread([&] {
+    (void)host_.runOnMainThread([&] {
         const LinkEndpoint now = links_.endpoint(link);
         const bool current = now.port == endpoint.port && now.host.view() == endpoint.host.view() &&
                              (link != LINK_CONSUMER || sameMode(announced, handshakeValues()));

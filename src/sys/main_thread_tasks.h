@@ -33,7 +33,7 @@ class MainThreadTasks {
     // Any thread but the main thread: queues `task`, wakes the main thread and
     // waits. Returns true once the task has run; false, without it ever running,
     // once shutdown has begun.
-    bool runOnMainThread(const std::function<void()>& task);
+    [[nodiscard]] bool runOnMainThread(const std::function<void()>& task);
 
     // Main thread, at the start of shutdown: from now on runOnMainThread refuses,
     // every caller waiting in it is let go, and queued tasks are dropped.
