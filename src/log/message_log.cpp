@@ -57,21 +57,16 @@ std::size_t formattedLength(int n) {
     return length < STATUS_LINE_BYTES ? length : STATUS_LINE_BYTES - 1;
 }
 
-std::size_t writeSourceStatusLine(char (&line)[STATUS_LINE_BYTES], std::uint16_t port,
-                                  std::string_view statusText) {
-    const int length = statusTextLength(statusText);
-    return formattedLength(std::snprintf(line, sizeof line, "%s: %5d  %.*s", CLIENT,
-                                         static_cast<int>(port), length,
-                                         length == 0 ? "" : statusText.data()));
-}
+// The two links' status lines differ only in the port's field: the consumer's
+// format has the space flag, which puts a blank before a five-digit port.
+enum class PortField { Plain, SpaceFlag };
 
-std::size_t writeConsumerStatusLine(char (&line)[STATUS_LINE_BYTES], std::uint16_t port,
-                                    std::string_view statusText) {
-    // The space flag puts a blank before a five-digit port.
+std::size_t writeStatusLine(char (&line)[STATUS_LINE_BYTES], PortField field, std::uint16_t port,
+                            std::string_view statusText) {
     const int length = statusTextLength(statusText);
-    return formattedLength(std::snprintf(line, sizeof line, "%s: % 5d  %.*s", CLIENT,
-                                         static_cast<int>(port), length,
-                                         length == 0 ? "" : statusText.data()));
+    return formattedLength(std::snprintf(
+        line, sizeof line, field == PortField::SpaceFlag ? "%s: % 5d  %.*s" : "%s: %5d  %.*s",
+        CLIENT, static_cast<int>(port), length, length == 0 ? "" : statusText.data()));
 }
 
 }  // namespace
@@ -133,19 +128,21 @@ void MessageLog::refreshStatusLines(std::uint16_t sourcePort, std::string_view s
                                     std::uint16_t consumerPort, std::string_view consumerStatus) {
     // Formatted into the reserved strings' room: a refresh allocates nothing.
     char line[STATUS_LINE_BYTES];
-    sourceStatusLine_.assign(line, writeSourceStatusLine(line, sourcePort, sourceStatus));
-    consumerStatusLine_.assign(line, writeConsumerStatusLine(line, consumerPort, consumerStatus));
+    sourceStatusLine_.assign(line,
+                             writeStatusLine(line, PortField::Plain, sourcePort, sourceStatus));
+    consumerStatusLine_.assign(
+        line, writeStatusLine(line, PortField::SpaceFlag, consumerPort, consumerStatus));
     if (observer_ != nullptr) observer_->statusLinesChanged();
 }
 
 std::string formatSourceStatusLine(std::uint16_t port, std::string_view statusText) {
     char line[STATUS_LINE_BYTES];
-    return std::string(line, writeSourceStatusLine(line, port, statusText));
+    return std::string(line, writeStatusLine(line, PortField::Plain, port, statusText));
 }
 
 std::string formatConsumerStatusLine(std::uint16_t port, std::string_view statusText) {
     char line[STATUS_LINE_BYTES];
-    return std::string(line, writeConsumerStatusLine(line, port, statusText));
+    return std::string(line, writeStatusLine(line, PortField::SpaceFlag, port, statusText));
 }
 
 }  // namespace velgor

@@ -63,13 +63,10 @@ bool sendPumping(LinkRig& rig, const Peer& peer, std::string_view bytes) {
 // up, lines keep flowing in order. A command sent alone afterwards still works.
 TEST(ConsumerFloodTest, MegabytesThatAreNoCommandChangeNothing) {
     LinkRig rig;
-    Listener source, consumer;
-    rig.setEndpoint(LINK_SOURCE, source.port());
-    rig.setEndpoint(LINK_CONSUMER, consumer.port());
-    rig.startReconnecting();
-    Peer feed = rig.acceptWhenUp(LINK_CONSUMER, consumer);
-    Peer receiver = rig.acceptWhenUp(LINK_SOURCE, source);
-    ASSERT_TRUE(feed.connected() && receiver.connected());
+    LinkPeers peers;
+    ASSERT_TRUE(rig.connectBoth(peers, Connecting::ByReconnectThread));
+    Peer& feed = peers.feed;
+    Peer& receiver = peers.receiver;
 
     const std::string original = "#SET OUT DATE ORIGINAL\r\n";
     const std::string text = "#SET OUT DATE TEXT\r\n";

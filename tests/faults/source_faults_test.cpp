@@ -20,25 +20,12 @@ class SourceFaultTest : public ::testing::Test {
   protected:
     void SetUp() override {
         rig.relay.editSettings([&](RelaySettings& s) { s.signalThreshold = 0; });
-        rig.setEndpoint(LINK_SOURCE, source.port());
-        rig.setEndpoint(LINK_CONSUMER, consumer.port());
     }
     void TearDown() override { rig.stopReconnecting(); }
 
     void start(bool binary) {
         rig.relay.editSettings([&](RelaySettings& s) { s.binaryMode = binary ? 1 : 0; });
-        rig.startReconnecting();
-        feed = rig.acceptWhenUp(LINK_CONSUMER, consumer);
-        receiver = rig.acceptWhenUp(LINK_SOURCE, source);
-        ASSERT_TRUE(feed.connected() && receiver.connected());
-        ASSERT_TRUE(rig.host.runUntil([&] { return handshakeTaken(); }, 5s));
-    }
-
-    bool handshakeTaken() {
-        feed.readAvailable();
-        std::vector<std::string> lines;
-        afterHandshake(feed.received(), &lines);
-        return lines.size() == 4;
+        ASSERT_TRUE(rig.connectBoth(peers, Connecting::ByReconnectThread));
     }
 
     // The lines the consumer received after its handshake.
@@ -56,10 +43,11 @@ class SourceFaultTest : public ::testing::Test {
     }
 
     LinkRig rig;
-    Listener source;
-    Listener consumer;
-    Peer feed;
-    Peer receiver;
+    LinkPeers peers;
+    Listener& source = peers.source;
+    Listener& consumer = peers.consumer;
+    Peer& feed = peers.feed;
+    Peer& receiver = peers.receiver;
 };
 
 struct CutCase {
@@ -177,7 +165,7 @@ TEST_F(SourceFaultTest, ResetByEitherPeerDropsOnlyThatLinkAndItComesBack) {
     EXPECT_NE(rig.drops[1].second.cause, DropCause::PeerClosed) << "a reset is no orderly close";
     feed = rig.acceptWhenUp(LINK_CONSUMER, consumer);
     ASSERT_TRUE(feed.connected());
-    ASSERT_TRUE(rig.host.runUntil([&] { return handshakeTaken(); }, 5s));
+    ASSERT_TRUE(rig.waitForHandshake(feed));
     std::vector<std::string> handshake;
     afterHandshake(feed.received(), &handshake);
     EXPECT_EQ(handshake.at(3), "#TEXT\r\n") << "a fresh handshake comes first";

@@ -24,13 +24,11 @@ const std::string RAW_OFF = "#SET OUT DATE TEXT\r\n";
 class LiveLinksTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        rig.setEndpoint(LINK_SOURCE, source.port());
-        rig.setEndpoint(LINK_CONSUMER, consumer.port());
-        receiver = rig.connect(LINK_SOURCE, source);
-        connectConsumer();
+        ASSERT_TRUE(rig.connectBoth(peers));
+        ASSERT_EQ(feed.received(), HANDSHAKE);
     }
     void connectConsumer() {
-        feed = rig.connect(LINK_CONSUMER, consumer);
+        feed = rig.connect(LINK_CONSUMER, peers.consumer);
         ASSERT_TRUE(readUntil(HANDSHAKE.size()));
         ASSERT_EQ(feed.received(), HANDSHAKE);
     }
@@ -75,10 +73,9 @@ class LiveLinksTest : public ::testing::Test {
     }
 
     LinkRig rig{systemSocketOps(), &compress};
-    Listener source;
-    Listener consumer;
-    Peer receiver;
-    Peer feed;
+    LinkPeers peers;
+    Peer& receiver = peers.receiver;
+    Peer& feed = peers.feed;
 };
 
 // The consumer switches raw pass-through on: from then on the receiver's bytes

@@ -247,6 +247,34 @@ Peer LinkRig::acceptWhenUp(int link, const Listener& listener, std::chrono::mill
     return peer;
 }
 
+bool LinkRig::connectBoth(LinkPeers& peers, Connecting how) {
+    setEndpoint(LINK_SOURCE, peers.source.port());
+    setEndpoint(LINK_CONSUMER, peers.consumer.port());
+    if (how == Connecting::ByAttempts) {
+        peers.receiver = connect(LINK_SOURCE, peers.source);
+        peers.feed = connect(LINK_CONSUMER, peers.consumer);
+    } else {
+        startReconnecting();
+        peers.feed = acceptWhenUp(LINK_CONSUMER, peers.consumer);
+        peers.receiver = acceptWhenUp(LINK_SOURCE, peers.source);
+    }
+    return peers.feed.connected() && peers.receiver.connected() && waitForHandshake(peers.feed);
+}
+
+bool LinkRig::waitForHandshake(Peer& feed) {
+    const auto handshakeLines = [&] {
+        feed.readAvailable();
+        const std::string& bytes = feed.received();
+        std::size_t ends = 0;
+        for (std::size_t at = bytes.find("\r\n"); at != std::string::npos;
+             at = bytes.find("\r\n", at + 2)) {
+            ++ends;
+        }
+        return ends >= 4;
+    };
+    return host.runUntil(handshakeLines, 5s);
+}
+
 void LinkRig::tick(int count) {
     for (int i = 0; i < count; ++i) relay.tickDuties();
 }

@@ -119,6 +119,18 @@ class TempConsumerLock {
     ConsumerLock lock_;
 };
 
+// The far ends of both links: a listener for each on 127.0.0.1, and the
+// connections the relay made to them.
+struct LinkPeers {
+    Listener source;
+    Listener consumer;
+    Peer receiver;
+    Peer feed;
+};
+
+// How LinkRig::connectBoth brings the links up.
+enum class Connecting { ByAttempts, ByReconnectThread };
+
 // A relay on a PollHost, with a real send lock in a directory of its own. The
 // test's thread is the relay's main thread.
 class LinkRig {
@@ -149,6 +161,12 @@ class LinkRig {
     // Pumps until the link is up (and `peer` accepted when given a listener).
     bool waitUp(int link, std::chrono::milliseconds timeout = 5s);
     Peer acceptWhenUp(int link, const Listener& listener, std::chrono::milliseconds timeout = 5s);
+    // Points both links at `peers`' listeners and brings them up: by one attempt
+    // each (source first), or with the reconnect thread running. True once both
+    // are up and the consumer holds the four handshake lines.
+    bool connectBoth(LinkPeers& peers, Connecting how = Connecting::ByAttempts);
+    // Pumps until `feed` holds the four handshake lines of its connection.
+    bool waitForHandshake(Peer& feed);
 
     // Runs the tick duties `count` times.
     void tick(int count = 1);

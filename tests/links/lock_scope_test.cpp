@@ -39,11 +39,8 @@ class LockScopeTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ops.lock = &rig.sendLock.lock();
-        rig.setEndpoint(LINK_SOURCE, source.port());
-        rig.setEndpoint(LINK_CONSUMER, consumer.port());
-        receiver = rig.connect(LINK_SOURCE, source);
-        feed = rig.connect(LINK_CONSUMER, consumer);
-        ASSERT_TRUE(waitForFeed(HANDSHAKE.size()));
+        ASSERT_TRUE(rig.connectBoth(peers));
+        ASSERT_EQ(feed.received(), HANDSHAKE);
         ops.sends = 0;  // the handshake is sent without the lock, by design
         ops.sendsWithoutLock = 0;
     }
@@ -60,10 +57,9 @@ class LockScopeTest : public ::testing::Test {
 
     LockWatchingOps ops;
     LinkRig rig{ops, &compress};
-    Listener source;
-    Listener consumer;
-    Peer receiver;
-    Peer feed;
+    LinkPeers peers;
+    Peer& receiver = peers.receiver;
+    Peer& feed = peers.feed;
 };
 
 // Plain lines and a compressed flush alike: no byte reaches the consumer while

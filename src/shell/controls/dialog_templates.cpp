@@ -11,16 +11,8 @@ constexpr DialogRect FRAME{0, 0, 186, 90};
 
 // "OK" is the default push button except in IDD_DIALOG3; IDD_DIALOG3 creates its
 // "Cancel" last.
-constexpr DialogControl DIALOG8_CONTROLS[] = {
-    {DialogControlType::DefaultPushButton, DIALOG_OK, "OK", {7, 69, 50, 14}},
-    {DialogControlType::PushButton, DIALOG_CANCEL, "Cancel", {129, 69, 50, 14}},
-    {DialogControlType::Edit, DIALOG_FIELD_1, "", {7, 7, 40, 14}},
-    {DialogControlType::Label, -1, cp1251<u8"Порт">, {62, 7, 96, 8}},
-    {DialogControlType::Edit, DIALOG_FIELD_2, "", {7, 23, 50, 14}},
-    {DialogControlType::Label, -1, cp1251<u8"IP адрес">, {62, 25, 87, 8}},
-};
-
-constexpr DialogControl DIALOG9_CONTROLS[] = {
+// IDD_DIALOG8 (source) and IDD_DIALOG9 (consumer) hold the same controls.
+constexpr DialogControl LINK_DIALOG_CONTROLS[] = {
     {DialogControlType::DefaultPushButton, DIALOG_OK, "OK", {7, 69, 50, 14}},
     {DialogControlType::PushButton, DIALOG_CANCEL, "Cancel", {129, 69, 50, 14}},
     {DialogControlType::Edit, DIALOG_FIELD_1, "", {7, 7, 40, 14}},
@@ -74,10 +66,10 @@ constexpr DialogControl DIALOG_NO_DANN_CONTROLS[] = {
 };
 
 constexpr DialogTemplate TEMPLATES[] = {
-    {DialogKind::SourceLink, "IDD_DIALOG8", cp1251<u8"Настройки TCP">, FRAME, DIALOG8_CONTROLS, 2,
-     true},
-    {DialogKind::ConsumerLink, "IDD_DIALOG9", cp1251<u8"Настройки TCP">, FRAME, DIALOG9_CONTROLS, 2,
-     false},
+    {DialogKind::SourceLink, "IDD_DIALOG8", cp1251<u8"Настройки TCP">, FRAME, LINK_DIALOG_CONTROLS,
+     2, true},
+    {DialogKind::ConsumerLink, "IDD_DIALOG9", cp1251<u8"Настройки TCP">, FRAME,
+     LINK_DIALOG_CONTROLS, 2, false},
     {DialogKind::Coordinates, "IDD_DIALOG3", cp1251<u8"Настройки координат приемника">, FRAME,
      DIALOG3_CONTROLS, 2, true},
     {DialogKind::StationName, "IDD_DIALOG4", cp1251<u8"Настройки имени приемника">, FRAME,
