@@ -106,6 +106,28 @@ double ChildProcess::cpuSeconds() const {
     return static_cast<double>(totalNs) / 1e9;
 }
 
+unsigned long long ChildProcess::contextSwitches() const {
+    if (pid_ <= 0) return 0;
+    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (dir == nullptr) return 0;
+    unsigned long long total = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::istringstream status(readWholeFile(tasks + "/" + entry->d_name + "/status"));
+        std::string line;
+        while (std::getline(status, line)) {
+            const std::size_t colon = line.find(':');
+            if (colon == std::string::npos || line.find("ctxt_switches") == std::string::npos) {
+                continue;
+            }
+            total += std::strtoull(line.c_str() + colon + 1, nullptr, 10);
+        }
+    }
+    ::closedir(dir);
+    return total;
+}
+
 long ChildProcess::peakResidentKb() const {
     if (pid_ <= 0) return 0;
     std::istringstream status(readWholeFile("/proc/" + std::to_string(pid_) + "/status"));

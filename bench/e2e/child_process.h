@@ -32,6 +32,9 @@ class ChildProcess {
     // CPU seconds used so far by all of its threads (the scheduler's run time,
     // in nanoseconds, not the 10 ms ticks of user and system time).
     double cpuSeconds() const;
+    // Times its threads have gone to sleep or been put aside so far (voluntary and
+    // involuntary context switches): each sleep is one wake-up after it.
+    unsigned long long contextSwitches() const;
     // Peak resident set (VmHWM) in kB; 0 when it cannot be read.
     long peakResidentKb() const;
     // SIGTERM, then SIGKILL if it has not ended within `grace`. Returns its exit

@@ -31,6 +31,7 @@ struct Options {
     std::string outFile;
     int runs = 5;
     std::size_t pacedRecords = 50'000;
+    std::size_t stationRecords = 20'000;
     std::size_t floorIterations = 300'000;
     bool peers = true;
     bool latency = true;
@@ -45,6 +46,9 @@ void usage() {
         "  --runs N          runs; medians are taken over them (default 5)\n"
         "  --paced N         units per latency run (default 50000)\n"
         "  --rate R          units per second of a latency run (default 10000)\n"
+        "  --station N       units of a busy station's run, one per write (default 20000)\n"
+        "  --station-rate R  units per second of that run (default 2000)\n"
+        "  --idle S          seconds an idle run watches the relay (default 10)\n"
         "  --floor N         send+lock pairs per floor measurement (default 300000)\n"
         "  --no-peers        the relay alone\n"
         "  --no-latency      throughput runs only\n"
@@ -87,6 +91,12 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.pacedRecords = std::stoull(value());
         } else if (arg == "--rate") {
             options.harness.pacedRate = std::stod(value());
+        } else if (arg == "--station") {
+            options.stationRecords = std::stoull(value());
+        } else if (arg == "--station-rate") {
+            options.harness.stationRate = std::stod(value());
+        } else if (arg == "--idle") {
+            options.harness.idle = std::chrono::seconds(std::stoi(value()));
         } else if (arg == "--floor") {
             options.floorIterations = std::stoull(value());
         } else if (arg == "--no-peers") {
@@ -204,8 +214,11 @@ int runHarness(int argc, char** argv) {
         std::fprintf(stderr, "velgor-e2e: the recording holds no records or no MSG lines\n");
         return 1;
     }
-    const PacedPlan binaryPaced = pacedPlan(binary, options.pacedRecords);
-    const PacedPlan textPaced = pacedPlan(text, options.pacedRecords);
+    const PacedPlan binaryPaced =
+        pacedPlan(binary, options.pacedRecords, options.harness.pacedRate);
+    const PacedPlan textPaced = pacedPlan(text, options.pacedRecords, options.harness.pacedRate);
+    const PacedPlan stationPaced =
+        pacedPlan(binary, options.stationRecords, options.harness.stationRate);
 
     std::vector<NamedScenario> scenarios = {
         {"relay binary", {Carrier::Relay, &binary, false, nullptr}},
@@ -238,6 +251,13 @@ int runHarness(int argc, char** argv) {
             scenarios.push_back({"latency socat text", {Carrier::Socat, &text, false, &textPaced}});
         }
     }
+    if (options.latency) {
+        // What the relay costs where it usually runs: a busy station's rate, each
+        // record in a read of its own, and a quiet hour with both links up.
+        scenarios.push_back(
+            {"station relay binary", {Carrier::Relay, &binary, false, &stationPaced}});
+        scenarios.push_back({"idle relay", {Carrier::Relay, &binary, false, nullptr, false, true}});
+    }
     if (!options.only.empty()) {
         // "NAME$" keeps only the scenario of exactly that name.
         const bool exact = options.only.back() == '$';
@@ -257,11 +277,14 @@ int runHarness(int argc, char** argv) {
            << " bytes) per pass\n"
            << "- Throughput runs: at least " << options.harness.records
            << " units each; latency runs: " << options.pacedRecords << " units at "
-           << fixed(options.harness.pacedRate, 0) << "/s; " << options.runs << " runs\n\n"
+           << fixed(options.harness.pacedRate, 0) << "/s; station runs: " << options.stationRecords
+           << " units at " << fixed(options.harness.stationRate, 0)
+           << "/s, one per write; idle runs: " << options.harness.idle.count() << " s; "
+           << options.runs << " runs\n\n"
            << "### Raw figures\n\n"
            << "| run | scenario | played | delivered | s | units/s | CPU s | CPU s/M | VmHWM kB "
-              "| checked | p50 us | p99 us | max us |\n"
-           << "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+              "| checked | p50 us | p99 us | max us | CPU % | wake-ups/s |\n"
+           << "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
 
     std::map<std::string, std::vector<Measurement>> byName;
     std::vector<FloorFigures> floors;
@@ -283,7 +306,8 @@ int runHarness(int argc, char** argv) {
                    << (m.ok ? (m.verified ? "equal" : "count only") : "FAILED: " + m.problem)
                    << " | " << (paced ? micros(m.latency.p50Ns) : "") << " | "
                    << (paced ? micros(m.latency.p99Ns) : "") << " | "
-                   << (paced ? micros(m.latency.maxNs) : "") << " |\n";
+                   << (paced ? micros(m.latency.maxNs) : "") << " | " << fixed(m.cpuPercent, 2)
+                   << " | " << fixed(m.wakeupsPerSecond, 1) << " |\n";
         }
         const FloorFigures floor =
             measureSendLockFloor(options.floorIterations, options.harness.workDirectory);
@@ -292,7 +316,7 @@ int runHarness(int argc, char** argv) {
         floors.push_back(floor);
         report << "| " << run << " | floor: send 44 B + lock pair | " << options.floorIterations
                << " | | | | | | | | CPU " << fixed(floor.cpuNs, 0) << " ns | wall "
-               << fixed(floor.wallNs, 0) << " ns | |\n";
+               << fixed(floor.wallNs, 0) << " ns | | | |\n";
     }
 
     // Medians over the runs.
@@ -306,7 +330,8 @@ int runHarness(int argc, char** argv) {
     };
     report << "\n### Medians over " << options.runs << " runs\n\n"
            << "| scenario | units/s | CPU s per M units | CPU ns per unit | VmHWM kB | p50 us | "
-              "p99 us | max us |\n|---|---|---|---|---|---|---|---|\n";
+              "p99 us | max us | CPU % of a core | wake-ups/s |\n"
+              "|---|---|---|---|---|---|---|---|---|---|\n";
     using Figure = std::function<double(const Measurement&)>;
     const Figure unitsPerSecond = [](const Measurement& m) { return m.unitsPerSecond; };
     const Figure cpuPerMillion = [](const Measurement& m) { return m.cpuSecondsPerMillion; };
@@ -323,6 +348,8 @@ int runHarness(int argc, char** argv) {
     const Figure max = [](const Measurement& m) {
         return static_cast<double>(m.latency.maxNs) / 1e3;
     };
+    const Figure cpuPercent = [](const Measurement& m) { return m.cpuPercent; };
+    const Figure wakeups = [](const Measurement& m) { return m.wakeupsPerSecond; };
     for (const NamedScenario& named : scenarios) {
         const std::string& name = named.name;
         const bool paced = named.scenario.paced != nullptr;
@@ -332,7 +359,9 @@ int runHarness(int argc, char** argv) {
                << fixed(medianOf(name, peakKb), 0) << " | "
                << (paced ? fixed(medianOf(name, p50), 1) : "") << " | "
                << (paced ? fixed(medianOf(name, p99), 1) : "") << " | "
-               << (paced ? fixed(medianOf(name, max), 1) : "") << " |\n";
+               << (paced ? fixed(medianOf(name, max), 1) : "") << " | "
+               << fixed(medianOf(name, cpuPercent), 2) << " | " << fixed(medianOf(name, wakeups), 1)
+               << " |\n";
     }
     std::vector<double> floorCpu;
     std::vector<double> floorWall;
@@ -341,7 +370,7 @@ int runHarness(int argc, char** argv) {
         floorWall.push_back(f.wallNs);
     }
     report << "| floor: send 44 B + lock pair | | | " << fixed(median(floorCpu), 0) << " (wall "
-           << fixed(median(floorWall), 0) << ") | | | | |\n";
+           << fixed(median(floorWall), 0) << ") | | | | | | |\n";
 
     // Ratios, each from figures of the same run, then their median.
     auto ratio = [&](const std::string& a, const std::string& b,

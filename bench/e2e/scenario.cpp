@@ -192,8 +192,9 @@ const char* carrierName(Carrier carrier) {
     return "?";
 }
 
-PacedPlan pacedPlan(const Workload& workload, std::size_t count) {
+PacedPlan pacedPlan(const Workload& workload, std::size_t count, double rate) {
     PacedPlan plan;
+    plan.rate = rate;
     plan.unitId = workload.binary ? UnitId::Serial : UnitId::Ordinal;
     for (std::size_t k = 0; k < count && workload.unitsPerPass > 0; ++k) {
         std::string unit;
@@ -222,7 +223,9 @@ Measurement runScenario(const Scenario& scenario, const HarnessConfig& config) {
     Measurement m;
     const Workload& workload = *scenario.workload;
     const std::size_t passes = (config.records + workload.unitsPerPass - 1) / workload.unitsPerPass;
-    m.unitsPlayed = scenario.paced ? scenario.paced->units.size() : passes * workload.unitsPerPass;
+    m.unitsPlayed = scenario.idle    ? 0
+                    : scenario.paced ? scenario.paced->units.size()
+                                     : passes * workload.unitsPerPass;
 
     Wiring wiring;
     bool started = false;
@@ -267,10 +270,16 @@ Measurement runScenario(const Scenario& scenario, const HarnessConfig& config) {
         if (profiler.start(argv, options)) std::this_thread::sleep_for(SETTLE);
     }
     const double cpuBefore = wiring.process.cpuSeconds();
+    const unsigned long long switchesBefore = wiring.process.contextSwitches();
     PlayResult play;
-    if (stamps != nullptr) {
-        play =
-            playPaced(wiring.playerSocket.get(), scenario.paced->units, config.pacedRate, *stamps);
+    if (scenario.idle) {
+        play.startNs = monotonicNs();
+        std::this_thread::sleep_for(config.idle);
+        play.endNs = monotonicNs();
+        play.complete = true;
+    } else if (stamps != nullptr) {
+        play = playPaced(wiring.playerSocket.get(), scenario.paced->units, scenario.paced->rate,
+                         *stamps);
     } else {
         play = playBulk(wiring.playerSocket.get(), workload.pass, passes);
     }
@@ -288,6 +297,7 @@ Measurement runScenario(const Scenario& scenario, const HarnessConfig& config) {
     reader.playerFinished();
     ReaderResult read = reader.finish();
     m.cpuSeconds = wiring.process.cpuSeconds() - cpuBefore;
+    const unsigned long long switches = wiring.process.contextSwitches() - switchesBefore;
     m.peakResidentKb = wiring.process.peakResidentKb();
     profiler.stop(std::chrono::seconds(30));
     wiring.process.stop(std::chrono::seconds(config.relayWrapper.empty() ? 5 : 60));
@@ -305,9 +315,17 @@ Measurement runScenario(const Scenario& scenario, const HarnessConfig& config) {
             endNs = checkpoint.readNs;
         }
     }
+    // An idle run's span is the watch itself; the others end with the last unit.
+    if (scenario.idle) endNs = play.endNs;
     m.seconds = static_cast<double>(endNs - play.startNs) / 1e9;
-    if (m.seconds > 0) m.unitsPerSecond = static_cast<double>(counted) / m.seconds;
-    m.cpuSecondsPerMillion = m.cpuSeconds / static_cast<double>(m.unitsPlayed) * 1e6;
+    if (m.seconds > 0) {
+        m.unitsPerSecond = static_cast<double>(counted) / m.seconds;
+        m.cpuPercent = m.cpuSeconds / m.seconds * 100.0;
+        m.wakeupsPerSecond = static_cast<double>(switches) / m.seconds;
+    }
+    if (m.unitsPlayed > 0) {
+        m.cpuSecondsPerMillion = m.cpuSeconds / static_cast<double>(m.unitsPlayed) * 1e6;
+    }
     m.verified = scenario.carrier != Carrier::Dump1090 && read.verified;
     if (!read.latenciesNs.empty()) m.latency = summarizeLatency(std::move(read.latenciesNs));
 

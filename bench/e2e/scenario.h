@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,8 +27,9 @@ struct PacedPlan {
     std::string expectedLines;            // the relay's lines for them
     std::vector<std::uint64_t> unitEnds;  // offset after each unit in `played`
     UnitId unitId = UnitId::Ordinal;
+    double rate = 0;  // units per second
 };
-PacedPlan pacedPlan(const Workload& workload, std::size_t count);
+PacedPlan pacedPlan(const Workload& workload, std::size_t count, double rate);
 
 struct HarnessConfig {
     std::string relayProgram;
@@ -36,7 +38,9 @@ struct HarnessConfig {
     std::string dump1090Program = "/usr/bin/dump1090-mutability";
     std::string workDirectory;
     std::size_t records = 3'000'000;  // bulk runs: at least this many units
-    double pacedRate = 10'000;        // units per second of a paced run
+    double pacedRate = 10'000;        // units per second of a latency run
+    double stationRate = 2'000;       // units per second of a busy station's run
+    std::chrono::seconds idle{10};    // how long an idle run watches the relay
     // Profiling the relay: a command put before the relay's own (for example
     // valgrind --tool=callgrind), and one attached to it during the play, given
     // "-p PID" (for example perf record -e cpu-clock -g -o FILE).
@@ -50,6 +54,7 @@ struct Scenario {
     bool compressed = false;           // relay only: compression step 1
     const PacedPlan* paced = nullptr;  // null: bulk (as fast as possible)
     bool baseline = false;             // relay only: the baseline build
+    bool idle = false;                 // nothing played: both links up, no traffic
 };
 
 struct Measurement {
@@ -61,6 +66,8 @@ struct Measurement {
     double unitsPerSecond = 0;        // delivered units over `seconds`
     double cpuSeconds = 0;            // the carrier's, over the same span
     double cpuSecondsPerMillion = 0;  // per million units played
+    double cpuPercent = 0;            // CPU seconds over `seconds`, as % of one core
+    double wakeupsPerSecond = 0;      // the carrier's context switches over `seconds`
     long peakResidentKb = 0;
     bool verified = false;  // content checked and equal (not possible for Dump1090)
     LatencySummary latency;
