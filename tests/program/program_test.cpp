@@ -1,6 +1,7 @@
 // The velgor program as an operator runs it: start-up failures of the compression
 // library, the console front end against scripted peers on loopback, the end by
-// SIGINT/SIGTERM, and shutdown while a connection attempt hangs.
+// SIGINT/SIGTERM, shutdown while a connection attempt hangs, and what it tells
+// systemd as a service.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,9 +9,11 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "config/cp1251_literal.h"
 #include "program/loopback.h"
@@ -26,7 +29,10 @@ const std::string kVelgor = VELGOR_PROGRAM;
 RunningProgram::Options consoleIn(const TempDir& dir) {
     RunningProgram::Options options;
     options.workingDirectory = dir.path();
-    options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    // Nor a service manager or a journal of the test's own runner.
+    options.unsetEnv = {"DISPLAY",        "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                        "NOTIFY_SOCKET",  "WATCHDOG_USEC",   "WATCHDOG_PID",
+                        "JOURNAL_STREAM"};
     return options;
 }
 
@@ -211,6 +217,59 @@ TEST_F(ConsoleRelay, EndsPromptlyWhileAConnectHangs) {
     RecordProperty(
         "shutdown_ms",
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+// ---- as a service -----------------------------------------------------------
+
+// What systemd hears on its notify socket: READY once the relay runs, the links'
+// status texts as they change, the watchdog fed from the main loop (half the
+// 2 s time-out, so at least twice in 2.5 s), STOPPING at the end.
+TEST_F(ConsoleRelay, TellsTheServiceManagerReadyStatusWatchdogAndStopping) {
+    TempDir managerDir;
+    DatagramListener manager(managerDir.path() + "/notify");
+    auto options = consoleIn(dir);
+    options.setEnv["NOTIFY_SOCKET"] = manager.address();
+    options.setEnv["WATCHDOG_USEC"] = "2000000";
+    RunningProgram velgor(kVelgor, {}, options);
+    const int sourceConn = source.accept(10s);
+    const int consumerConn = consumer.accept(10s);
+    ASSERT_GE(consumerConn, 0) << velgor.err();
+
+    std::vector<std::string> statuses;
+    int ready = 0;
+    int watchdogs = 0;
+    const std::string bothUp = "STATUS=source: Соединение 127.0.0.1; consumer: Соединение 127.0.0.1";
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while ((watchdogs < 2 || statuses.empty() || statuses.back() != bothUp) &&
+           std::chrono::steady_clock::now() < until) {
+        const auto message = manager.next(500ms);
+        if (!message) continue;
+        if (*message == "READY=1") {
+            ++ready;
+        } else if (*message == "WATCHDOG=1") {
+            ++watchdogs;
+            EXPECT_EQ(ready, 1) << "the watchdog is fed once the relay runs";
+        } else {
+            ASSERT_EQ(message->rfind("STATUS=", 0), 0u) << *message;
+            EXPECT_TRUE(statuses.empty() || statuses.back() != *message) << "repeated: " << *message;
+            statuses.push_back(*message);
+        }
+    }
+    EXPECT_EQ(ready, 1);
+    EXPECT_GE(watchdogs, 2);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), bothUp);
+    for (const std::string& status : statuses) {
+        EXPECT_EQ(status.rfind("STATUS=source: ", 0), 0u) << status;
+    }
+
+    velgor.signal(SIGTERM);
+    std::optional<std::string> last;
+    while (auto message = manager.next(2s)) last = message;
+    EXPECT_EQ(last, "STOPPING=1");
+    EXPECT_EQ(velgor.wait(5s), 0);
+    ::close(sourceConn);
+    ::close(consumerConn);
 }
 
 }  // namespace
