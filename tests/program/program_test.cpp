@@ -1,12 +1,14 @@
 // The velgor program as an operator runs it: start-up failures of the compression
 // library, the console front end against scripted peers on loopback, the end by
-// SIGINT/SIGTERM, shutdown while a connection attempt hangs, and what it tells
-// systemd as a service.
+// SIGINT/SIGTERM, shutdown while a connection attempt hangs, and the program as a
+// systemd service: what it tells the service manager, what it writes to the journal.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -32,7 +34,7 @@ RunningProgram::Options consoleIn(const TempDir& dir) {
     // Nor a service manager or a journal of the test's own runner.
     options.unsetEnv = {"DISPLAY",        "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
                         "NOTIFY_SOCKET",  "WATCHDOG_USEC",   "WATCHDOG_PID",
-                        "JOURNAL_STREAM"};
+                        "JOURNAL_STREAM", "VELGOR_SUMMARY_SECONDS"};
     return options;
 }
 
@@ -270,6 +272,138 @@ TEST_F(ConsoleRelay, TellsTheServiceManagerReadyStatusWatchdogAndStopping) {
     EXPECT_EQ(velgor.wait(5s), 0);
     ::close(sourceConn);
     ::close(consumerConn);
+}
+
+// A binary record of type '2' with a timestamp of its own, escaped as the
+// receiver sends it (every 0x1A doubled), and the line the relay makes of it.
+std::string escapedRecord(std::uint32_t stamp, unsigned char level, std::string& line) {
+    const unsigned char body[14] = {0,
+                                    0,
+                                    static_cast<unsigned char>(stamp >> 24),
+                                    static_cast<unsigned char>(stamp >> 16),
+                                    static_cast<unsigned char>(stamp >> 8),
+                                    static_cast<unsigned char>(stamp),
+                                    level,
+                                    0x5D,
+                                    0x48,
+                                    0x40,
+                                    0xD6,
+                                    0x20,
+                                    0x2C,
+                                    0xC3};
+    std::string record = "\x1a"
+                         "2";
+    for (unsigned char b : body) {
+        record.push_back(static_cast<char>(b));
+        if (b == 0x1A) record.push_back(static_cast<char>(b));
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "@0000%08X5D4840D6202CC3;\r\n", stamp);
+    line = text;
+    return record;
+}
+
+// The figures of the summaries in a journal, added up; every other line must
+// be a status line.
+struct Journal {
+    int lines = 0;
+    int summaries = 0;
+    unsigned long long received = 0, forwarded = 0, heldBack = 0, bytes = 0;
+    unsigned long long sourceMade = 0, sourceLost = 0, consumerMade = 0, consumerLost = 0;
+};
+
+Journal journalOf(const std::string& out) {
+    Journal total;
+    std::istringstream lines(out);
+    for (std::string text; std::getline(lines, text); ++total.lines) {
+        Journal s;
+        long long seconds = 0;
+        const std::size_t start = text.find("summary of the last ");
+        if (start == std::string::npos ||
+            std::sscanf(text.c_str() + start,
+                        "summary of the last %lld s: %llu lines received, %llu forwarded, %llu "
+                        "held back by the signal threshold, %llu bytes sent; source: %llu "
+                        "connected, %llu lost; consumer: %llu connected, %llu lost",
+                        &seconds, &s.received, &s.forwarded, &s.heldBack, &s.bytes, &s.sourceMade,
+                        &s.sourceLost, &s.consumerMade, &s.consumerLost) != 9) {
+            EXPECT_EQ(text.rfind("Клиент:", 0), 0u) << "not a status line: " << text;
+            continue;
+        }
+        ++total.summaries;
+        total.received += s.received;
+        total.forwarded += s.forwarded;
+        total.heldBack += s.heldBack;
+        total.bytes += s.bytes;
+        total.sourceMade += s.sourceMade;
+        total.sourceLost += s.sourceLost;
+        total.consumerMade += s.consumerMade;
+        total.consumerLost += s.consumerLost;
+    }
+    return total;
+}
+
+// With its stdout on the journal the relay writes the status changes and a
+// summary a second (the interval set for the test), not the 20,000 lines it
+// relays; the summaries add up to what happened, and one more comes at the end.
+TEST_F(ConsoleRelay, JournalGetsStatusChangesAndSummariesNotTheTraffic) {
+    dir.write("BinarComOn.ini", "1\n0\n0\n60\n");
+    dir.write("porog.ini", "50\n");
+    auto options = consoleIn(dir);
+    options.stdoutIsJournal = true;
+    options.setEnv["VELGOR_SUMMARY_SECONDS"] = "1";
+    RunningProgram velgor(kVelgor, {}, options);
+    const int sourceConn = source.accept(10s);
+    ASSERT_GE(sourceConn, 0) << velgor.err();
+    const int consumerConn = consumer.accept(10s);
+    ASSERT_GE(consumerConn, 0) << velgor.err();
+    std::string received;
+    ASSERT_TRUE(readUntil(consumerConn, "#BINARY\r\n", received, 5s)) << received;
+    const std::size_t handshake = received.size();
+
+    // Every other record is below the threshold; the last one passes.
+    constexpr int RECORDS = 20000;
+    std::string stream;
+    std::string line;
+    std::string lastLine;
+    for (int i = 0; i < RECORDS; ++i) {
+        stream += escapedRecord(0x1A1A0000u + static_cast<std::uint32_t>(i),
+                                i % 2 == 1 ? 0x40 : 0x20, line);
+        if (i % 2 == 1) lastLine = line;
+    }
+    ASSERT_TRUE(sendAll(sourceConn, stream));
+    ASSERT_TRUE(readUntil(consumerConn, lastLine, received, 20s));
+    const std::size_t forwardedBytes = received.size() - handshake;
+    EXPECT_EQ(forwardedBytes, RECORDS / 2 * lastLine.size());
+
+    // The periodic summaries account for all of it within a couple of seconds.
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (journalOf(velgor.out()).received < RECORDS && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(100ms);
+    }
+    const Journal periodic = journalOf(velgor.out());
+    EXPECT_EQ(periodic.received, static_cast<unsigned long long>(RECORDS)) << velgor.out();
+    EXPECT_EQ(periodic.forwarded, static_cast<unsigned long long>(RECORDS / 2));
+    EXPECT_EQ(periodic.heldBack, static_cast<unsigned long long>(RECORDS / 2));
+    EXPECT_EQ(periodic.bytes, forwardedBytes);
+    EXPECT_EQ(periodic.sourceMade, 1u);
+    EXPECT_EQ(periodic.consumerMade, 1u);
+
+    ::close(consumerConn);
+    ASSERT_TRUE(velgor.waitForOutput("Связь разорвана", 5s)) << velgor.out();
+    velgor.signal(SIGTERM);
+    ASSERT_EQ(velgor.wait(5s), 0);
+    const Journal total = journalOf(velgor.out());
+    EXPECT_NE(velgor.out().find("at exit: summary of the last"), std::string::npos);
+    EXPECT_EQ(total.received, periodic.received);
+    EXPECT_EQ(total.consumerLost, 1u) << velgor.out();
+    EXPECT_EQ(total.sourceLost, 0u);
+    // Each link's status line as it starts, connects, is connected, and drops
+    // (the consumer perhaps reconnecting once more).
+    EXPECT_LE(total.lines - total.summaries, 9) << velgor.out();
+    RecordProperty("journal_lines", total.lines);
+    std::printf("journal: %d lines (%d summaries) for %d records relayed\n", total.lines,
+                total.summaries, RECORDS);
+    ::close(sourceConn);
 }
 
 }  // namespace

@@ -5,7 +5,17 @@
 namespace velgor {
 
 void ConsoleOutput::logLineShown(std::string_view text) {
-    printLine(text);
+    if (mode_ == Mode::Live) printLine(text);
+}
+
+void ConsoleOutput::messageShown(std::string_view text) {
+    if (mode_ == Mode::Journal) printLine(text);
+}
+
+void ConsoleOutput::printText(const std::string& utf8) {
+    std::fwrite(utf8.data(), 1, utf8.size(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
 }
 
 void ConsoleOutput::statusLinesChanged() {
@@ -24,10 +34,7 @@ void ConsoleOutput::printLine(std::string_view cp1251Text) {
     while (!cp1251Text.empty() && (cp1251Text.back() == '\n' || cp1251Text.back() == '\r')) {
         cp1251Text.remove_suffix(1);
     }
-    const std::string text = cp1251ToUtf8(cp1251Text);
-    std::fwrite(text.data(), 1, text.size(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    printText(cp1251ToUtf8(cp1251Text));
 }
 
 }  // namespace velgor

@@ -7,20 +7,31 @@
 
 namespace velgor {
 
-// The status pane of the console: every log line the pane shows, and every
-// status line when its text changes, printed as UTF-8 lines on a stream.
+// The status pane of the console, printed as UTF-8 lines on a stream: every
+// status line when its text changes, and
+//  - Live (a terminal, a pipe): every log line the pane shows;
+//  - Journal (the service manager's journal): only the relay's own messages
+//    (LOG_SHOW), not the received traffic; summaries come from printText.
 class ConsoleOutput : public PaneObserver {
   public:
-    ConsoleOutput(const MessageLog& log, std::FILE* out) : log_(log), out_(out) {}
+    enum class Mode { Live, Journal };
+
+    ConsoleOutput(const MessageLog& log, std::FILE* out, Mode mode = Mode::Live)
+        : log_(log), out_(out), mode_(mode) {}
 
     void logLineShown(std::string_view text) override;
+    void messageShown(std::string_view text) override;
     void statusLinesChanged() override;
+
+    // One line of the program's own (UTF-8).
+    void printText(const std::string& utf8);
 
   private:
     void printLine(std::string_view cp1251Text);
 
     const MessageLog& log_;
     std::FILE* out_;
+    Mode mode_;
     std::string lastSource_;
     std::string lastConsumer_;
 };
