@@ -219,8 +219,12 @@ TEST_F(LiveLinksTest, BatchClockAdvancesOnlyWithCompressionOnAndReleasesTheBatch
 // A binary record of type '2' as the receiver sends it, with the given signal
 // level: 0x1A, type, a 6-byte timestamp, the level, a 7-byte message.
 std::string record(unsigned char level) {
-    return std::string("\x1a" "2" "\0\0\x12\x34\x56\x78", 8) + static_cast<char>(level) +
-           "\x5d\x48\x40\xd6\x20\x2c\xc3";
+    return std::string(
+               "\x1a"
+               "2"
+               "\0\0\x12\x34\x56\x78",
+               8) +
+           static_cast<char>(level) + "\x5d\x48\x40\xd6\x20\x2c\xc3";
 }
 
 // The figures behind the periodic summary: lines finished, held back by the

@@ -53,7 +53,8 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
         for (const auto& [name, value] : options.setEnv) setenv(name.c_str(), value.c_str(), 1);
         struct stat out {};
         if (options.stdoutIsJournal && fstat(STDOUT_FILENO, &out) == 0) {
-            const std::string stream = std::to_string(out.st_dev) + ":" + std::to_string(out.st_ino);
+            const std::string stream =
+                std::to_string(out.st_dev) + ":" + std::to_string(out.st_ino);
             setenv("JOURNAL_STREAM", stream.c_str(), 1);
         }
         std::vector<char*> raw;

@@ -34,8 +34,8 @@ RunningProgram::Options consoleIn(const TempDir& dir) {
     RunningProgram::Options options;
     options.workingDirectory = dir.path();
     // Nor a service manager or a journal of the test's own runner.
-    options.unsetEnv = {"DISPLAY",        "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
-                        "NOTIFY_SOCKET",  "WATCHDOG_USEC",   "WATCHDOG_PID",
+    options.unsetEnv = {"DISPLAY",        "WAYLAND_DISPLAY",       "QT_QPA_PLATFORM",
+                        "NOTIFY_SOCKET",  "WATCHDOG_USEC",         "WATCHDOG_PID",
                         "JOURNAL_STREAM", "VELGOR_SUMMARY_SECONDS"};
     return options;
 }
@@ -241,7 +241,8 @@ TEST_F(ConsoleRelay, TellsTheServiceManagerReadyStatusWatchdogAndStopping) {
 
     // Every message as it came, until the watchdog has been fed twice with both links up.
     std::vector<std::string> told;
-    const std::string bothUp = "STATUS=source: Соединение 127.0.0.1; consumer: Соединение 127.0.0.1";
+    const std::string bothUp =
+        "STATUS=source: Соединение 127.0.0.1; consumer: Соединение 127.0.0.1";
     const auto until = std::chrono::steady_clock::now() + 10s;
     while (std::count(told.begin(), told.end(), "WATCHDOG=1") < 2 ||
            std::find(told.begin(), told.end(), bothUp) == told.end()) {
@@ -349,8 +350,9 @@ TEST_F(ConsoleRelay, JournalGetsStatusChangesAndSummariesNotTheTraffic) {
     while (journalOf(velgor.out()).sums[0] < RECORDS && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(100ms);
     }
-    EXPECT_EQ(journalOf(velgor.out()).sums,
-              (std::array<unsigned long long, 8>{RECORDS, RECORDS / 2, RECORDS / 2, sent, 1, 0, 1, 0}))
+    EXPECT_EQ(
+        journalOf(velgor.out()).sums,
+        (std::array<unsigned long long, 8>{RECORDS, RECORDS / 2, RECORDS / 2, sent, 1, 0, 1, 0}))
         << velgor.out();
 
     ::close(consumerConn);

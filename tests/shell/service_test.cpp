@@ -43,8 +43,8 @@ TEST(ServiceNotifier, UnusableAddressesTellNobodyAndSayWhy) {
     const ServiceNotifier none;
     EXPECT_FALSE(none.active());
     EXPECT_TRUE(none.problem().empty());
-    for (const std::string& address :
-         {std::string("relative/notify"), std::string("vsock:2:1234"), "/" + std::string(200, 'x')}) {
+    for (const std::string& address : {std::string("relative/notify"), std::string("vsock:2:1234"),
+                                       "/" + std::string(200, 'x')}) {
         SCOPED_TRACE(address);
         ServiceNotifier notifier(address);
         EXPECT_FALSE(notifier.active());
@@ -67,8 +67,9 @@ TEST(ServiceNotifier, WatchdogFromTheEnvironment) {
         std::chrono::milliseconds period;
     };
     const Case cases[] = {
-        {"30000000", nullptr, 1000ms}, {"30000000", "self", 1000ms}, {"600000", nullptr, 300ms},
-        {"30000000", "1", 0ms},        {"30s", nullptr, 0ms},        {"-5", nullptr, 0ms},
+        {"30000000", nullptr, 1000ms}, {"30000000", "self", 1000ms},
+        {"600000", nullptr, 300ms},    {"30000000", "1", 0ms},
+        {"30s", nullptr, 0ms},         {"-5", nullptr, 0ms},
         {nullptr, nullptr, 0ms},       {"99999999999999999999999", nullptr, 0ms},
     };
     const std::string self = std::to_string(::getpid());
@@ -142,8 +143,8 @@ TEST(TrafficSummary, EachSummaryCountsWhatHappenedSinceTheLast) {
 TEST(TrafficSummary, IntervalFromTheEnvironmentOrTheMinute) {
     EXPECT_EQ(summaryInterval("5"), 5s);
     EXPECT_EQ(summaryInterval("86400"), 86400s);
-    for (const char* bad : {static_cast<const char*>(nullptr), "", "0", "-3", "5s", " 5",
-                            "86401", "99999999999999999999999"}) {
+    for (const char* bad : {static_cast<const char*>(nullptr), "", "0", "-3", "5s", " 5", "86401",
+                            "99999999999999999999999"}) {
         EXPECT_EQ(summaryInterval(bad), 60s) << (bad ? bad : "unset");
     }
 }

@@ -53,9 +53,9 @@ ServiceNotifier ServiceNotifier::fromEnvironment() {
     unsigned long long usec = 0;
     unsigned long long pid = 0;
     const char* watchdogPid = std::getenv("WATCHDOG_PID");
-    const bool ours = watchdogPid == nullptr ||
-                      (parseDecimal(watchdogPid, pid) &&
-                       pid == static_cast<unsigned long long>(::getpid()));
+    const bool ours =
+        watchdogPid == nullptr ||
+        (parseDecimal(watchdogPid, pid) && pid == static_cast<unsigned long long>(::getpid()));
     if (ours && parseDecimal(std::getenv("WATCHDOG_USEC"), usec) && usec > 0 &&
         usec <= static_cast<unsigned long long>(std::chrono::microseconds::max().count())) {
         watchdog = std::chrono::microseconds{static_cast<std::chrono::microseconds::rep>(usec)};

@@ -50,8 +50,7 @@ void ServiceStatus::reportLinks() {
     // Nothing is said until a link has a status: the first attempt comes a little
     // after the start.
     if (!changed) return;
-    notifier_.status(
-        statusText(reported_[LINK_SOURCE].view(), reported_[LINK_CONSUMER].view()));
+    notifier_.status(statusText(reported_[LINK_SOURCE].view(), reported_[LINK_CONSUMER].view()));
 }
 
 std::string ServiceStatus::statusText(std::string_view source, std::string_view consumer) {
