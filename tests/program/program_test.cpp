@@ -371,5 +371,23 @@ TEST_F(ConsoleRelay, JournalGetsStatusChangesAndSummariesNotTheTraffic) {
     ::close(sourceConn);
 }
 
+// A receiver that refuses every attempt (one each 1.5 s): the journal has its
+// failure once, and no attempt in progress.
+TEST_F(ConsoleRelay, JournalHasARepeatedFailureOnce) {
+    std::optional<LoopbackListener> refusing(std::in_place);
+    dir.write("initmkp1.ini", std::to_string(refusing->port()) + "\n127.0.0.1\n");
+    refusing.reset();  // nothing listens there now
+    auto options = consoleIn(dir);
+    options.stdoutIsJournal = true;
+    RunningProgram velgor(kVelgor, {}, options);
+    ASSERT_TRUE(velgor.waitForOutput("Ошибка connect", 5s)) << velgor.out();
+    std::this_thread::sleep_for(3500ms);
+    velgor.signal(SIGTERM);
+    ASSERT_EQ(velgor.wait(5s), 0);
+    const std::string out = velgor.out();
+    EXPECT_EQ(out.find("Ошибка connect"), out.rfind("Ошибка connect")) << out;
+    EXPECT_EQ(out.find("Идет установление связи"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace velgor::test

@@ -1,6 +1,7 @@
 #include "shell/console/console_output.h"
 
 #include "config/cp1251.h"
+#include "links/link_texts.h"
 
 namespace velgor {
 
@@ -19,14 +20,21 @@ void ConsoleOutput::printText(const std::string& utf8) {
 }
 
 void ConsoleOutput::statusLinesChanged() {
-    if (log_.sourceStatusLine() != lastSource_) {
-        lastSource_ = log_.sourceStatusLine();
-        printLine(lastSource_);
+    showStatus(log_.sourceStatusLine(), source_);
+    showStatus(log_.consumerStatusLine(), consumer_);
+}
+
+void ConsoleOutput::showStatus(const std::string& line, StatusLine& shown) {
+    if (line == shown.current) return;
+    shown.current = line;
+    // A link that cannot connect goes from attempt to failure every cycle: the
+    // journal keeps the failure once, until something else happens.
+    if (mode_ == Mode::Journal &&
+        (line.ends_with(link_texts::CONNECTING) || line == shown.printed)) {
+        return;
     }
-    if (log_.consumerStatusLine() != lastConsumer_) {
-        lastConsumer_ = log_.consumerStatusLine();
-        printLine(lastConsumer_);
-    }
+    shown.printed = line;
+    printLine(line);
 }
 
 void ConsoleOutput::printLine(std::string_view cp1251Text) {

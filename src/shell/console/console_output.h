@@ -7,11 +7,13 @@
 
 namespace velgor {
 
-// The status pane of the console, printed as UTF-8 lines on a stream: every
-// status line when its text changes, and
-//  - Live (a terminal, a pipe): every log line the pane shows;
-//  - Journal (the service manager's journal): only the relay's own messages
-//    (LOG_SHOW), not the received traffic; summaries come from printText.
+// The status pane of the console, printed as UTF-8 lines on a stream:
+//  - Live (a terminal, a pipe): every status line when its text changes, and
+//    every log line the pane shows;
+//  - Journal (the service manager's journal): the status lines a link settles
+//    on (not "Идет установление связи", nor the same failure once more after
+//    another attempt) and only the relay's own messages (LOG_SHOW), not the
+//    received traffic; summaries come from printText.
 class ConsoleOutput : public PaneObserver {
   public:
     enum class Mode { Live, Journal };
@@ -27,13 +29,18 @@ class ConsoleOutput : public PaneObserver {
     void printText(const std::string& utf8);
 
   private:
+    struct StatusLine {
+        std::string current;
+        std::string printed;
+    };
+    void showStatus(const std::string& line, StatusLine& shown);
     void printLine(std::string_view cp1251Text);
 
     const MessageLog& log_;
     std::FILE* out_;
     Mode mode_;
-    std::string lastSource_;
-    std::string lastConsumer_;
+    StatusLine source_;
+    StatusLine consumer_;
 };
 
 }  // namespace velgor

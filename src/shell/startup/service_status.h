@@ -13,8 +13,8 @@ namespace velgor {
 class LinkTable;
 
 // The relay as its service manager sees it: READY=1 once it runs, STATUS= with
-// the two links' status texts whenever one changes ("source: Соединение
-// 127.0.0.1; consumer: Идет установление связи"), WATCHDOG=1 from the main
+// the two links' status texts ("source: Соединение 127.0.0.1; consumer: Идет
+// установление связи") when a tick finds one changed, WATCHDOG=1 from the main
 // loop's tick, STOPPING=1 when it ends. Main thread.
 class ServiceStatus {
   public:
