@@ -72,6 +72,7 @@ void ConsumerOutbox::consume(std::size_t count) {
     count = std::min(count, queued());
     head_ += count;
     handedOver_ += count;
+    sentTotal_ += count;
     if (head_ == size_) head_ = size_ = 0;
 }
 

@@ -64,6 +64,8 @@ class ConsumerOutbox : public ConsumerOutlet {
     bool overflowed() const { return overflowed_; }
     // The error of the send that failed for good (0 when none did).
     int sendError() const { return sendError_; }
+    // Bytes the sockets have taken over all connections so far.
+    std::uint64_t bytesSent() const { return sentTotal_; }
 
   private:
     void consume(std::size_t count);
@@ -80,6 +82,7 @@ class ConsumerOutbox : public ConsumerOutlet {
     int sendError_ = 0;
     std::uint64_t handedOver_ = 0;  // accepted by the socket since open
     std::uint64_t lastTaken_ = 0;
+    std::uint64_t sentTotal_ = 0;
     int stallTicks_ = 0;
 };
 

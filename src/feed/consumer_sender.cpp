@@ -120,6 +120,8 @@ bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t lengt
     }
     if (kind == FlushKind::Timed) logLengths(length, frameLength);
 
+    bytesCompressed_ += length;
+    framedBytes_ += frameLength;
     outlet_.deliver(socket, reinterpret_cast<const char*>(output_.data()), frameLength);
     return true;
 }

@@ -64,6 +64,9 @@ class ConsumerSender {
     std::int32_t rawPassThrough() const { return rawPassThrough_; }
     std::int32_t batchTicks() const { return batchTicks_; }
     std::int32_t batchLength() const { return batchLength_; }
+    // Batch bytes compressed so far, and the frame bytes they became.
+    std::uint64_t bytesCompressed() const { return bytesCompressed_; }
+    std::uint64_t framedBytes() const { return framedBytes_; }
 
   private:
     enum class FlushKind { Overflow, Timed };
@@ -83,6 +86,8 @@ class ConsumerSender {
     std::int32_t rawPassThrough_ = 0;
     std::int32_t batchTicks_ = 0;
     std::int32_t batchLength_ = 0;
+    std::uint64_t bytesCompressed_ = 0;
+    std::uint64_t framedBytes_ = 0;
     std::array<unsigned char, BATCH_CAPACITY> batch_{};
     std::array<unsigned char, SENDER_OUTPUT_CAPACITY> output_{};
 };

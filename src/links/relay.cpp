@@ -111,7 +111,9 @@ void Relay::forwardRawBlock(const char* bytes, int count) {
 }
 
 void Relay::forwardLine(const char* line, std::size_t length) {
+    ++linesPassed_;  // the signal filter let it through
     if (links_.isUp(LINK_CONSUMER) && sender_.rawPassThrough() == 0) {
+        ++counts_.linesForwarded;
         sender_.sendToConsumer(links_.slot(LINK_CONSUMER).socket.get(), line,
                                static_cast<int>(length));
     }
@@ -145,7 +147,18 @@ void Relay::showLine(const char* line, std::size_t length) {
 }
 
 void Relay::lineFinished() {
+    ++counts_.linesReceived;
     noDataTicks_.store(0, std::memory_order_relaxed);
+}
+
+TrafficCounts Relay::trafficCounts() const {
+    TrafficCounts counts = counts_;
+    // Every line that finished without passing the filter was held back by it.
+    counts.linesHeldBack = counts_.linesReceived - linesPassed_;
+    counts.bytesSent = outbox_.bytesSent();
+    counts.bytesCompressed = sender_.bytesCompressed();
+    counts.framedBytes = sender_.framedBytes();
+    return counts;
 }
 
 HandshakeValues Relay::handshakeValues() const {
@@ -274,6 +287,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
             if (link == LINK_CONSUMER) outbox_.open(socket);
             host_.watchSocket(link, socket);
             slot.state.store(LINK_UP, std::memory_order_release);
+            ++counts_.connectionsMade[static_cast<std::size_t>(link)];
         }
         refreshStatusLines();
     });
@@ -281,6 +295,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
 
 void Relay::dropLink(int link, LinkDrop why) {
     LinkSlot& slot = links_.slot(link);
+    if (links_.isUp(link)) ++counts_.connectionsLost[static_cast<std::size_t>(link)];
     if (slot.socket.valid()) {
         host_.unwatchSocket(link, slot.socket.get());
         slot.socket.reset();

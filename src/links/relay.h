@@ -20,6 +20,7 @@
 #include "links/link_send_ops.h"
 #include "links/link_table.h"
 #include "links/relay_host.h"
+#include "links/traffic_counts.h"
 #include "log/message_log.h"
 #include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"
@@ -84,6 +85,8 @@ class Relay : private LineOutlet {
     const ConsumerOutbox& consumerOutbox() const { return outbox_; }
 
     std::int32_t noDataTicks() const { return noDataTicks_.load(std::memory_order_relaxed); }
+    // What the relay has done since it started (main thread).
+    TrafficCounts trafficCounts() const;
 
   private:
     void forwardLine(const char* line, std::size_t length) override;
@@ -111,6 +114,9 @@ class Relay : private LineOutlet {
     ConsumerSender sender_;
     SourceDecoder decoder_;
     std::atomic<std::int32_t> noDataTicks_{0};
+    // Main thread: the figures of trafficCounts() the relay keeps itself.
+    TrafficCounts counts_;
+    std::uint64_t linesPassed_ = 0;
     std::array<unsigned char, SOCKET_READ_MAX + 1> readBuffer_{};
 };
 

@@ -84,6 +84,7 @@ void MessageLog::logMessage(const char* text, int mode) {
             return;
         case LOG_SHOW:
             scrollIn(text == nullptr ? "" : text, boundedLength(text));
+            if (observer_ != nullptr) observer_->messageShown(logLine(PANE_LOG_LINES - 1));
             return;
         default:
             // Only the index is compared: thirty stores between two ticks bring

@@ -26,6 +26,9 @@ class PaneObserver {
     virtual ~PaneObserver() = default;
     virtual void logLineShown(std::string_view text) = 0;  // new bottom line (line 17)
     virtual void statusLinesChanged() = 0;
+    // A line shown with LOG_SHOW: a message of the relay's own (a compression
+    // note, an error), not received traffic. Told after its logLineShown.
+    virtual void messageShown(std::string_view /*text*/) {}
 };
 
 // The traffic log behind the status pane: a ring of 30 stored texts, of which

@@ -1,5 +1,6 @@
 // Socket events on live links: the consumer's commands, raw pass-through, reads
-// that bring nothing, event words, and the compression batch clock.
+// that bring nothing, event words, the compression batch clock, and the traffic
+// counts behind the periodic summary.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -210,6 +211,78 @@ TEST_F(LiveLinksTest, BatchClockAdvancesOnlyWithCompressionOnAndReleasesTheBatch
     rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = 0; });
     rig.tick(4);
     EXPECT_EQ(rig.relay.sender().batchTicks(), 0);
+}
+
+// A binary record of type '2' as the receiver sends it, with the given signal
+// level: 0x1A, type, a 6-byte timestamp, the level, a 7-byte message.
+std::string record(unsigned char level) {
+    return std::string(
+               "\x1a"
+               "2"
+               "\0\0\x12\x34\x56\x78",
+               8) +
+           static_cast<char>(level) + "\x5d\x48\x40\xd6\x20\x2c\xc3";
+}
+
+// The figures behind the periodic summary: lines finished, held back by the
+// signal threshold, handed to the consumer; the bytes its socket took, and with
+// compression the bytes compressed and the frames they made; the connections
+// made and lost on each link. A line finished while the consumer is down is
+// received but not forwarded.
+TEST_F(LiveLinksTest, TrafficCountsFollowWhatTheRelayDid) {
+    rig.relay.editSettings([&](RelaySettings& s) {
+        s.binaryMode = 1;
+        s.signalThreshold = 0x30;
+    });
+    const std::string LINE = "@0000123456785D4840D6202CC3;\r\n";
+    ASSERT_NO_FATAL_FAILURE(receiverSends(record(0x40) + record(0x20) + record(0x30)));
+    ASSERT_TRUE(readUntil(HANDSHAKE.size() + 2 * LINE.size()));
+    const TrafficCounts plain = rig.relay.trafficCounts();
+    EXPECT_EQ(plain.linesReceived, 3u);
+    EXPECT_EQ(plain.linesHeldBack, 1u);
+    EXPECT_EQ(plain.linesForwarded, 2u);
+    EXPECT_EQ(plain.bytesSent, 2 * LINE.size()) << "the handshake is not counted";
+    EXPECT_EQ(plain.bytesCompressed, 0u);
+    for (int link : {LINK_SOURCE, LINK_CONSUMER}) {
+        EXPECT_EQ(plain.connectionsMade[static_cast<std::size_t>(link)], 1u);
+        EXPECT_EQ(plain.connectionsLost[static_cast<std::size_t>(link)], 0u);
+    }
+
+    rig.relay.editSettings([&](RelaySettings& s) {
+        s.compressEnabled = 1;
+        s.compressTicks = 0;
+    });
+    ASSERT_NO_FATAL_FAILURE(
+        receiverSends(record(0x40) + record(0x40) + record(0x40) + record(0x40)));
+    rig.tick(2);
+    // The frame's bytes, and nothing else, arrive after the two plain lines.
+    const std::size_t before = HANDSHAKE.size() + 2 * LINE.size();
+    const auto framedArrived = [&] {
+        feed.readAvailable();
+        const std::uint64_t framed = rig.relay.trafficCounts().framedBytes;
+        return framed > 0 && feed.received().size() - before == framed;
+    };
+    EXPECT_TRUE(rig.host.runUntil(framedArrived, 5s)) << feed.received().size() - before;
+    const TrafficCounts compressed = rig.relay.trafficCounts();
+    EXPECT_EQ(compressed.bytesCompressed, 4 * LINE.size());
+    EXPECT_EQ(compressed.bytesSent - plain.bytesSent, compressed.framedBytes);
+    EXPECT_LT(compressed.framedBytes, compressed.bytesCompressed) << "four equal lines compress";
+
+    rig.relay.editSettings([&](RelaySettings& s) {
+        s.binaryMode = 0;
+        s.compressEnabled = 0;
+    });
+    feed.close();
+    ASSERT_TRUE(rig.host.runUntil([&] { return rig.state(LINK_CONSUMER) == LINK_DOWN; }, 5s));
+    ASSERT_NO_FATAL_FAILURE(receiverSends(LINE_A));
+    rig.relay.dropLink(LINK_CONSUMER);  // not up: no second loss
+    ASSERT_NO_FATAL_FAILURE(connectConsumer());
+    const TrafficCounts after = rig.relay.trafficCounts();
+    EXPECT_EQ(after.linesReceived, 8u);
+    EXPECT_EQ(after.linesForwarded, 6u);
+    EXPECT_EQ(after.connectionsMade[LINK_CONSUMER], 2u);
+    EXPECT_EQ(after.connectionsLost[LINK_CONSUMER], 1u);
+    EXPECT_EQ(after.connectionsLost[LINK_SOURCE], 0u);
 }
 
 }  // namespace

@@ -21,8 +21,10 @@ std::string numbered(const char* prefix, int n) {
 
 struct RecordingObserver : PaneObserver {
     std::vector<std::string> shown;
+    std::vector<std::string> messages;
     int statusChanges = 0;
     void logLineShown(std::string_view text) override { shown.emplace_back(text); }
+    void messageShown(std::string_view text) override { messages.emplace_back(text); }
     void statusLinesChanged() override { ++statusChanges; }
 };
 
@@ -110,6 +112,8 @@ TEST_F(MessageLogTest, ShowNowScrollsAtOnceAndLeavesTheNextTickAlone) {
     EXPECT_EQ(log.logLine(16), "sender message");
     EXPECT_EQ(log.logLine(17), "stored");
     EXPECT_EQ(observer.shown, (std::vector<std::string>{"sender message", "stored"}));
+    EXPECT_EQ(observer.messages, std::vector<std::string>{"sender message"})
+        << "a stored line shown by the tick is traffic, not a message";
 }
 
 TEST_F(MessageLogTest, EveryModeOtherThanStoreAndShowIsTheTickStep) {

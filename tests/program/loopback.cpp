@@ -85,6 +85,37 @@ void LoopbackListener::fillBacklog() {
     }
 }
 
+DatagramListener::DatagramListener(std::string address) : address_(std::move(address)) {
+    sockaddr_un local{};
+    local.sun_family = AF_UNIX;
+    if (address_.empty() || address_.size() >= sizeof local.sun_path) {
+        throw std::runtime_error("bad datagram socket address");
+    }
+    std::memcpy(local.sun_path, address_.data(), address_.size());
+    const bool abstract = address_[0] == '@';
+    if (abstract) local.sun_path[0] = '\0';
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address_.size() +
+                                             (abstract ? 0u : 1u));
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), size) != 0) {
+        throw std::runtime_error("cannot bind " + address_);
+    }
+}
+
+DatagramListener::~DatagramListener() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!address_.empty() && address_[0] == '/') ::unlink(address_.c_str());
+}
+
+std::optional<std::string> DatagramListener::next(std::chrono::milliseconds limit) {
+    pollfd watch{fd_, POLLIN, 0};
+    if (::poll(&watch, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
+    char buffer[4096];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n < 0) return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
 bool readUntil(int fd, const std::string& text, std::string& into,
                std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;

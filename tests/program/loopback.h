@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace velgor::test {
@@ -48,6 +49,25 @@ class SilentXDisplay {
     unsigned number_ = 0;
     int abstract_ = -1;
     int tcp_ = -1;
+};
+
+// A unix datagram socket that takes what a program tells its service manager:
+// bound to a path (the file is removed with it) or, for a name beginning '@', to
+// that name in the abstract namespace. address() is what NOTIFY_SOCKET holds.
+class DatagramListener {
+  public:
+    explicit DatagramListener(std::string address);
+    ~DatagramListener();
+    DatagramListener(const DatagramListener&) = delete;
+    DatagramListener& operator=(const DatagramListener&) = delete;
+
+    const std::string& address() const { return address_; }
+    // The next datagram, or nothing when none comes within the limit.
+    std::optional<std::string> next(std::chrono::milliseconds limit);
+
+  private:
+    std::string address_;
+    int fd_ = -1;
 };
 
 // Reads from a connected socket until `text` is among what was read (true) or

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,6 +51,12 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
         }
         for (const auto& name : options.unsetEnv) unsetenv(name.c_str());
         for (const auto& [name, value] : options.setEnv) setenv(name.c_str(), value.c_str(), 1);
+        struct stat out {};
+        if (options.stdoutIsJournal && fstat(STDOUT_FILENO, &out) == 0) {
+            const std::string stream =
+                std::to_string(out.st_dev) + ":" + std::to_string(out.st_ino);
+            setenv("JOURNAL_STREAM", stream.c_str(), 1);
+        }
         std::vector<char*> raw;
         for (auto& a : argv) raw.push_back(a.data());
         raw.push_back(nullptr);

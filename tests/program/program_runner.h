@@ -19,6 +19,9 @@ class RunningProgram {
         std::map<std::string, std::string> setEnv;  // added or replaced
         std::vector<std::string> unsetEnv;
         std::vector<std::string> wrapper;  // e.g. {"unshare", "-m", ...} before the program
+        // JOURNAL_STREAM names the program's stdout, as systemd sets it for a
+        // service whose output goes to the journal.
+        bool stdoutIsJournal = false;
     };
 
     RunningProgram(const std::string& program, const std::vector<std::string>& args,

@@ -1,22 +1,40 @@
 #include "shell/console/console_output.h"
 
 #include "config/cp1251.h"
+#include "links/link_texts.h"
 
 namespace velgor {
 
 void ConsoleOutput::logLineShown(std::string_view text) {
-    printLine(text);
+    if (mode_ == Mode::Live) printLine(text);
+}
+
+void ConsoleOutput::messageShown(std::string_view text) {
+    if (mode_ == Mode::Journal) printLine(text);
+}
+
+void ConsoleOutput::printText(const std::string& utf8) {
+    std::fwrite(utf8.data(), 1, utf8.size(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
 }
 
 void ConsoleOutput::statusLinesChanged() {
-    if (log_.sourceStatusLine() != lastSource_) {
-        lastSource_ = log_.sourceStatusLine();
-        printLine(lastSource_);
+    showStatus(log_.sourceStatusLine(), source_);
+    showStatus(log_.consumerStatusLine(), consumer_);
+}
+
+void ConsoleOutput::showStatus(const std::string& line, StatusLine& shown) {
+    if (line == shown.current) return;
+    shown.current = line;
+    // A link that cannot connect goes from attempt to failure every cycle: the
+    // journal keeps the failure once, until something else happens.
+    if (mode_ == Mode::Journal &&
+        (line.ends_with(link_texts::CONNECTING) || line == shown.printed)) {
+        return;
     }
-    if (log_.consumerStatusLine() != lastConsumer_) {
-        lastConsumer_ = log_.consumerStatusLine();
-        printLine(lastConsumer_);
-    }
+    shown.printed = line;
+    printLine(line);
 }
 
 void ConsoleOutput::printLine(std::string_view cp1251Text) {
@@ -24,10 +42,7 @@ void ConsoleOutput::printLine(std::string_view cp1251Text) {
     while (!cp1251Text.empty() && (cp1251Text.back() == '\n' || cp1251Text.back() == '\r')) {
         cp1251Text.remove_suffix(1);
     }
-    const std::string text = cp1251ToUtf8(cp1251Text);
-    std::fwrite(text.data(), 1, text.size(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    printText(cp1251ToUtf8(cp1251Text));
 }
 
 }  // namespace velgor

@@ -5,8 +5,10 @@
 #include "shell/desktop/desktop_front_end.h"
 #include "shell/platform/qt_relay_host.h"
 #include "shell/platform/quit_on_signals.h"
+#include "shell/platform/service_notifier.h"
 #include "shell/startup/front_end_entry.h"
 #include "shell/startup/relay_program.h"
+#include "shell/startup/service_status.h"
 
 namespace {
 
@@ -30,20 +32,26 @@ extern "C" __attribute__((visibility("default"))) int velgorRunFrontEnd(
     QApplication::setQuitOnLastWindowClosed(false);
     QtRelayHost host;
     RelayProgram program(host, args->compress);  // settings probed and loaded
+    // A desktop session's service manager (systemd --user) may supervise it too.
+    ServiceNotifier notifier = ServiceNotifier::fromEnvironment();
+    ServiceStatus service(program.relay().links(), notifier);
 
     int code = 0;
     {
         DesktopFrontEnd desktop(program.relay(), program.settingsDir());
         desktop.showMainWindow(requestedShowState(QApplication::arguments()));
         host.attach(program.relay());  // the 100 ms tick
+        host.addTickDuty([&service] { service.tick(); });
         desktop.addTrayIcon();
         program.startLinks();  // send lock, reconnect thread
         desktop.applyStartupChecks();
         // A session ending (SIGTERM) or Ctrl-C ends the program as Exit does.
         QuitOnSignals quitOnSignals;
+        service.started();
 
         code = QApplication::exec();
 
+        service.stopping();
         host.beginShutdown();
         program.shutdown();
         desktop.removeTrayIcon();

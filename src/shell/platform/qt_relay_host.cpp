@@ -35,6 +35,10 @@ void QtRelayHost::attach(Relay& relay) {
     tick_.start();
 }
 
+void QtRelayHost::addTickDuty(const std::function<void()>& duty) {
+    connect(&tick_, &QTimer::timeout, this, duty);
+}
+
 void QtRelayHost::beginShutdown() {
     tick_.stop();
     tasks_.beginShutdown();

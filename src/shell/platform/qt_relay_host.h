@@ -26,6 +26,8 @@ class QtRelayHost : public QObject, public RelayHost {
 
     // Connects the host to the relay and starts the tick.
     void attach(Relay& relay);
+    // Runs `duty` on every tick too, after the relay's own duties.
+    void addTickDuty(const std::function<void()>& duty);
     // From now on runOnMainThread refuses, and every caller waiting in it is let go.
     // Main thread, at the start of shutdown, before the reconnect thread is stopped.
     void beginShutdown();

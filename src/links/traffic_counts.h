@@ -1,0 +1,24 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "config/link_endpoint.h"
+
+namespace velgor {
+
+// What the relay has done since it started, for the periodic summary. Every
+// figure only grows; a summary reports the difference between two readings.
+struct TrafficCounts {
+    std::uint64_t linesReceived = 0;   // lines the decoder finished
+    std::uint64_t linesHeldBack = 0;   // binary records below the signal threshold
+    std::uint64_t linesForwarded = 0;  // lines handed to the consumer link while it was up
+    std::uint64_t bytesSent = 0;       // bytes the consumer socket took after the handshakes
+    // With compression on: batch bytes compressed, and the frames they made.
+    std::uint64_t bytesCompressed = 0;
+    std::uint64_t framedBytes = 0;
+    std::array<std::uint64_t, LINK_COUNT> connectionsMade{};
+    std::array<std::uint64_t, LINK_COUNT> connectionsLost{};
+};
+
+}  // namespace velgor
