@@ -34,6 +34,17 @@ std::size_t splitPointOf(const unsigned char* bytes, std::size_t length) {
 
 }  // namespace
 
+bool isCompressionNote(std::string_view text) {
+    if (text == MESSAGE_COMPRESS) return true;
+    // "%d -> %d": two lengths, nothing else.
+    const std::size_t arrow = text.find(" -> ");
+    if (arrow == std::string_view::npos || arrow == 0 || arrow + 4 == text.size()) return false;
+    const auto digits = [](std::string_view part) {
+        return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return digits(text.substr(0, arrow)) && digits(text.substr(arrow + 4));
+}
+
 ConsumerSender::ConsumerSender(const RelaySettings& settings, CompressFn compress, MessageLog& log,
                                ConsumerOutlet& outlet)
     : settings_(settings), compress_(compress), log_(log), outlet_(outlet) {}

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "config/relay_settings.h"
 #include "feed/compress_fn.h"
@@ -26,6 +27,12 @@ inline constexpr std::size_t COMPRESS_CAPACITY = compressedSizeBound(BATCH_CAPAC
 // The output area holds the compressed block and then, in place, its frame.
 inline constexpr std::size_t SENDER_OUTPUT_CAPACITY =
     COMPRESS_CAPACITY > FRAME_BYTES_MAX ? COMPRESS_CAPACITY : FRAME_BYTES_MAX;
+
+// Whether a shown message is one of compression's routine notes (a batch that
+// filled up, "before -> after" of each compressed frame) rather than an error.
+// Where every message is kept (the journal) the notes would come several times
+// a second; the traffic summary carries their figures instead.
+[[nodiscard]] bool isCompressionNote(std::string_view text);
 
 // Everything the relay sends to the consumer after the handshake. With compression
 // off each block goes to the outlet at once. With compression on, blocks are

@@ -143,6 +143,7 @@ TEST_F(ConsumerSenderTest, TheTickFlushesABatchOnceItIsDue) {
     ASSERT_EQ(out.sends.size(), 2u);
     EXPECT_EQ(decode(out.sends[1]).blocks, std::vector<std::string>{line});
     EXPECT_EQ(shown.lines.back(), lengths(line.size(), out.sends[1].size()));
+    EXPECT_TRUE(isCompressionNote(shown.lines.back())) << "a routine note, not an error";
     EXPECT_EQ(sender().batchLength(), 0);
     EXPECT_EQ(sender().batchTicks(), 0);
 }
@@ -321,6 +322,7 @@ TEST_F(ConsumerSenderTest, FailedTimedFlushShowsTheErrorDropsTheBatchAndSendsNot
 
     EXPECT_TRUE(out.sends.empty());
     EXPECT_EQ(shown.lines, std::vector<std::string>{"Error Compress"});
+    EXPECT_FALSE(isCompressionNote(shown.lines.back())) << "an error is no routine note";
     EXPECT_EQ(sender().batchLength(), 0);
     EXPECT_EQ(sender().batchTicks(), 0);
 }

@@ -1,6 +1,7 @@
 #include "shell/console/console_output.h"
 
 #include "config/cp1251.h"
+#include "feed/consumer_sender.h"
 #include "links/link_texts.h"
 
 namespace velgor {
@@ -10,7 +11,8 @@ void ConsoleOutput::logLineShown(std::string_view text) {
 }
 
 void ConsoleOutput::messageShown(std::string_view text) {
-    if (mode_ == Mode::Journal) printLine(text);
+    // Compression's routine notes reach the journal as the summary's figures.
+    if (mode_ == Mode::Journal && !isCompressionNote(text)) printLine(text);
 }
 
 void ConsoleOutput::printText(const std::string& utf8) {
