@@ -88,44 +88,43 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const Options& op
     return true;
 }
 
-double ChildProcess::cpuSeconds() const {
-    if (pid_ <= 0) return 0.0;
-    // Each thread's schedstat begins with its time on a CPU in nanoseconds.
+unsigned long long ChildProcess::sumOverThreads(
+    const char* file, const std::function<unsigned long long(const std::string&)>& figure) const {
+    if (pid_ <= 0) return 0;
     // Threads that have ended are left out: a carrier's threads live as long as
     // it does.
-    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
-    DIR* dir = ::opendir(tasks.c_str());
-    if (dir == nullptr) return 0.0;
-    unsigned long long totalNs = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        const std::string stat = readWholeFile(tasks + "/" + entry->d_name + "/schedstat");
-        totalNs += std::strtoull(stat.c_str(), nullptr, 10);
-    }
-    ::closedir(dir);
-    return static_cast<double>(totalNs) / 1e9;
-}
-
-unsigned long long ChildProcess::contextSwitches() const {
-    if (pid_ <= 0) return 0;
     const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
     DIR* dir = ::opendir(tasks.c_str());
     if (dir == nullptr) return 0;
     unsigned long long total = 0;
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') continue;
-        std::istringstream status(readWholeFile(tasks + "/" + entry->d_name + "/status"));
-        std::string line;
-        while (std::getline(status, line)) {
-            const std::size_t colon = line.find(':');
-            if (colon == std::string::npos || line.find("ctxt_switches") == std::string::npos) {
-                continue;
-            }
-            total += std::strtoull(line.c_str() + colon + 1, nullptr, 10);
-        }
+        total += figure(readWholeFile(tasks + "/" + entry->d_name + "/" + file));
     }
     ::closedir(dir);
     return total;
+}
+
+double ChildProcess::cpuSeconds() const {
+    // Each thread's schedstat begins with its time on a CPU in nanoseconds.
+    const unsigned long long totalNs = sumOverThreads("schedstat", [](const std::string& stat) {
+        return std::strtoull(stat.c_str(), nullptr, 10);
+    });
+    return static_cast<double>(totalNs) / 1e9;
+}
+
+unsigned long long ChildProcess::contextSwitches() const {
+    return sumOverThreads("status", [](const std::string& text) {
+        std::istringstream status(text);
+        unsigned long long switches = 0;
+        for (std::string line; std::getline(status, line);) {
+            const std::size_t colon = line.find(':');
+            if (colon != std::string::npos && line.find("ctxt_switches") != std::string::npos) {
+                switches += std::strtoull(line.c_str() + colon + 1, nullptr, 10);
+            }
+        }
+        return switches;
+    });
 }
 
 long ChildProcess::peakResidentKb() const {

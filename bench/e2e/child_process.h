@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ class ChildProcess {
     const std::string& error() const { return error_; }
 
   private:
+    // `figure` of each of its threads' /proc file `file`, added up.
+    unsigned long long sumOverThreads(
+        const char* file,
+        const std::function<unsigned long long(const std::string&)>& figure) const;
+
     pid_t pid_ = -1;
     std::string error_;
 };
