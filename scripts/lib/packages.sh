@@ -7,6 +7,9 @@ VELGOR_TEST_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" libgtest-dev libbenchmark-de
 # The fuzz targets: clang with its libFuzzer and sanitizer run-times, and the real
 # receiver for the seed corpora.
 VELGOR_FUZZ_PACKAGES=(cmake make zlib1g-dev clang libclang-rt-14-dev dump1090-mutability)
+# The Windows build of the core and its tests under wine (scripts/test-windows).
+VELGOR_WINDOWS_TEST_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
+    wine wine64)
 VELGOR_RUN_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" dump1090-mutability)
 
 # ensure_packages pkg...: installs those not yet installed (apt-get update first).

@@ -4,16 +4,14 @@
 
 #include "config/settings_file_names.h"
 #include "config/settings_path.h"
+#include "sys/file_ops.h"
 
 namespace velgor {
 
 void probeSettingsDir(const std::string& dir) {
     const std::string path = settingsPath(dir, SETTINGS_PROBE_FILE);
-    // "x": fails when the name exists, so only a file made here is deleted.
-    std::FILE* file = std::fopen(path.c_str(), "wx");
-    if (file == nullptr) return;
-    std::fclose(file);
-    std::remove(path.c_str());
+    // Only a file made here is deleted.
+    if (createNewFile(path)) std::remove(path.c_str());
 }
 
 }  // namespace velgor

@@ -1,8 +1,5 @@
 #include "config/settings_writers.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -12,6 +9,7 @@
 #include "config/fixed_text.h"
 #include "config/settings_file_names.h"
 #include "config/settings_path.h"
+#include "sys/file_ops.h"
 
 namespace velgor {
 namespace {
@@ -44,8 +42,7 @@ namespace {
 // Writes the lines into an open file; false if any byte was refused, including
 // at the final flush (a full disk often shows only then).
 [[nodiscard]] bool writeLinesAndClose(std::FILE* file,
-                                      std::initializer_list<std::string_view> lines,
-                                      bool syncToDisk) {
+                                      std::initializer_list<std::string_view> lines, bool durable) {
     bool written = true;
     for (std::string_view line : lines) {
         if (!line.empty() && std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
@@ -54,7 +51,7 @@ namespace {
         if (std::fputc('\n', file) == EOF) written = false;
     }
     if (std::fflush(file) != 0) written = false;
-    if (written && syncToDisk && ::fsync(::fileno(file)) != 0) written = false;
+    if (written && durable && !syncToDisk(file)) written = false;
     if (std::fclose(file) != 0) written = false;
     return written;
 }
@@ -77,13 +74,10 @@ bool refusedByPermission(int error) {
 bool writeSettingsLines(const std::string& dir, std::string_view fileName,
                         std::initializer_list<std::string_view> lines) {
     const std::string path = settingsPath(dir, fileName);
-    struct stat existing {};
-    const bool exists = ::lstat(path.c_str(), &existing) == 0;
+    const ReplaceTarget existing = examineReplaceTarget(path);
     // A link, a device or a file the user may not write is written in place, as
     // it always was (through the link; refused when read-only).
-    if (exists && (!S_ISREG(existing.st_mode) || ::access(path.c_str(), W_OK) != 0)) {
-        return writeInPlace(path, lines);
-    }
+    if (existing.exists && !existing.replaceable) return writeInPlace(path, lines);
     // Otherwise the new content goes into a file beside it, which then takes the
     // old one's place in one step: a full disk or a crash in the middle leaves
     // the old settings whole instead of an empty or cut file (which the next
@@ -96,16 +90,16 @@ bool writeSettingsLines(const std::string& dir, std::string_view fileName,
         // rewritten in place. A full disk is no reason to cut the old file.
         return refusedByPermission(errno) && writeInPlace(path, lines);
     }
-    if (exists) ::fchmod(::fileno(file), existing.st_mode & 07777);
+    takeOverPermissions(file, existing);
     if (!writeLinesAndClose(file, lines, true)) {
         std::remove(fresh.c_str());
         return false;
     }
-    if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+    if (const int error = replaceFile(fresh, path); error != 0) {
         // The new content was written whole but may not take the file's place:
         // a "<name>.new" left writable in such a directory, a sticky directory,
-        // a file mounted on its own. The file is rewritten in place then.
-        const int error = errno;
+        // a file mounted on its own (on Windows a file another program holds
+        // open). The file is rewritten in place then.
         std::remove(fresh.c_str());
         return (refusedByPermission(error) || error == EBUSY) && writeInPlace(path, lines);
     }

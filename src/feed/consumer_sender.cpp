@@ -104,7 +104,10 @@ bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t lengt
     unsigned long compressed = COMPRESS_CAPACITY;
     const bool ok =
         compress_ != nullptr &&
-        compress_(output_.data(), &compressed, batch_.data() + begin, length) == COMPRESS_OK &&
+        // A range lies within the batch, so its length fits zlib's uLong (32 bits
+        // on Windows).
+        compress_(output_.data(), &compressed, batch_.data() + begin,
+                  static_cast<unsigned long>(length)) == COMPRESS_OK &&
         compressed <= COMPRESS_CAPACITY;
     if (!ok) {
         log_.logMessage(MESSAGE_COMPRESS_ERROR, LOG_SHOW);

@@ -1,7 +1,5 @@
 #include "links/relay.h"
 
-#include <arpa/inet.h>
-
 #include <array>
 #include <string>
 
@@ -237,7 +235,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
     };
 
     const LinkEndpoint endpoint = links_.endpoint(link);
-    in_addr address{};
+    Ipv4Address address{};
     switch (resolveIPv4(endpoint.host.c_str(), stop, address)) {
         case AttemptStep::Done:
             break;
@@ -255,10 +253,9 @@ void Relay::connectLink(int link, std::stop_token stop) {
             return giveUp({});
     }
     if (!makeNonBlocking(socket)) return giveUp(link_texts::WATCH_ERROR);
+    if (link == LINK_CONSUMER) capSendBufferWhereUnseen(socket);
 
-    char dotted[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, dotted, sizeof dotted);
-    links_.setStatusText(link, std::string(link_texts::CONNECTED_PREFIX) + dotted);
+    links_.setStatusText(link, std::string(link_texts::CONNECTED_PREFIX) + dottedIPv4(address));
     noDataTicks_.store(0, std::memory_order_relaxed);
 
     const HandshakeValues announced = handshakeValues();

@@ -1,18 +1,18 @@
 #include "links/socket_event.h"
 
-#include <sys/socket.h>
-
 #include <cerrno>
+
+#include "sys/socket_calls.h"
 
 namespace velgor {
 
 int pendingSocketEvent(int socket) {
-    char probe = 0;
-    const long n = ::recv(socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    const long n = peekSocket(socket);
     if (n > 0) return FD_READ;
     if (n == 0) return FD_CLOSE;
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return FD_NONE;
-    return FD_CLOSE | ((errno & 0xFFFF) << 16);
+    const int error = lastSocketError();
+    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) return FD_NONE;
+    return FD_CLOSE | ((error & 0xFFFF) << 16);
 }
 
 }  // namespace velgor

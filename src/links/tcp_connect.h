@@ -1,11 +1,10 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <chrono>
 #include <cstdint>
 #include <stop_token>
 
+#include "sys/socket_calls.h"
 #include "sys/unique_fd.h"
 
 namespace velgor {
@@ -19,7 +18,7 @@ inline constexpr std::chrono::milliseconds ATTEMPT_STOP_POLL{50};
 // Resolves a host text to an IPv4 address: first as a name (the first address
 // the resolver gives), else as a dotted address. A slow name look-up never holds
 // up a stop request: it is left to finish on its own and its answer is dropped.
-[[nodiscard]] AttemptStep resolveIPv4(const char* host, std::stop_token stop, in_addr& address);
+[[nodiscard]] AttemptStep resolveIPv4(const char* host, std::stop_token stop, Ipv4Address& address);
 
 // A new TCP socket (close-on-exec), or an invalid one.
 [[nodiscard]] UniqueFd createTcpSocket();
@@ -27,7 +26,7 @@ inline constexpr std::chrono::milliseconds ATTEMPT_STOP_POLL{50};
 void disableNagle(int socket);
 // Connects, waiting as long as the system's connect takes, but giving up at once
 // when a stop is requested.
-[[nodiscard]] AttemptStep connectIPv4(int socket, in_addr address, std::uint16_t port,
+[[nodiscard]] AttemptStep connectIPv4(int socket, Ipv4Address address, std::uint16_t port,
                                       std::stop_token stop);
 // Makes the socket non-blocking. Returns false on failure.
 [[nodiscard]] bool makeNonBlocking(int socket);

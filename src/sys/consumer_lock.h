@@ -23,6 +23,11 @@ inline constexpr std::chrono::milliseconds CONSUMER_LOCK_RECHECK{10000};
 // even by SIGKILL, leaves it free at once: the kernel drops the lock with the
 // holder's last descriptor.
 //
+// On Windows it is the named semaphore "winstfiledir" (one count), opened by
+// every copy of the relay; the directory has no part there. A holder that dies
+// holding it leaves it taken: every later send then waits CONSUMER_LOCK_WAIT
+// and goes ahead without it.
+//
 // Each ConsumerLock object is one holder, also against other objects in the same
 // process. It is not shared by a forked child: a child makes its own. Use it from
 // one thread only.
@@ -30,7 +35,9 @@ class ConsumerLock {
   public:
     // The lock file in lockDirectory() (the user's runtime directory).
     ConsumerLock();
-    // The lock file in the given directory, which must exist (for tests).
+    // The lock file in the given directory, which must exist (for tests). On
+    // Windows a lock of its own, named after the directory, so that tests never
+    // share the running relay's.
     explicit ConsumerLock(std::string directory,
                           std::chrono::milliseconds recheckInterval = CONSUMER_LOCK_RECHECK);
     ~ConsumerLock();
@@ -47,20 +54,26 @@ class ConsumerLock {
     void release();
 
     bool held() const { return held_; }
-    // Whether the lock file is open (acquire can succeed at all).
-    bool usable() const { return fd_.valid(); }
+    // Whether the lock file (on Windows the semaphore) is open: acquire can
+    // succeed at all.
+    bool usable() const;
+    // The lock file's path; on Windows the semaphore's name.
     const std::string& path() const { return path_; }
 
   private:
+    std::string path_;
+    bool held_ = false;
+#ifdef _WIN32
+    void* semaphore_ = nullptr;  // the HANDLE
+#else
     [[nodiscard]] bool openFile();
     void closeFile();
     [[nodiscard]] bool fileStillNamed() const;
 
-    std::string path_;
     UniqueFd fd_;
-    bool held_ = false;
     std::chrono::milliseconds recheckInterval_;
     std::chrono::steady_clock::time_point nextRecheck_;
+#endif
 };
 
 // Takes a ConsumerLock for one scope and frees it at the end if it was taken.
@@ -82,6 +95,7 @@ class ConsumerLockHold {
     bool taken_;
 };
 
+#ifndef _WIN32
 // The user's runtime directory: $XDG_RUNTIME_DIR when it names a directory, else
 // "velgor-<uid>" under /tmp, created with mode 0700. Empty when neither can be
 // used (then the lock cannot be taken, and the relay sends without it).
@@ -89,5 +103,6 @@ class ConsumerLockHold {
 // The same choice with its inputs given: the value of XDG_RUNTIME_DIR (may be
 // null) and the directory that holds the per-user fallback directory.
 [[nodiscard]] std::string lockDirectory(const char* runtimeDir, const std::string& fallbackRoot);
+#endif
 
 }  // namespace velgor

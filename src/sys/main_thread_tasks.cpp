@@ -1,11 +1,5 @@
 #include "sys/main_thread_tasks.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
-
 namespace velgor {
 
 // One task handed over, on the asking thread's stack. It is in queue_ while
@@ -18,15 +12,14 @@ struct MainThreadTasks::Request {
     Stage stage = Stage::Queued;
 };
 
-MainThreadTasks::MainThreadTasks()
-    : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), wakeUpError_(wake_.valid() ? 0 : errno) {}
+MainThreadTasks::MainThreadTasks() = default;
 
 bool MainThreadTasks::runOnMainThread(const std::function<void()>& task) {
     Request request{task};
     std::unique_lock lock(mutex_);
     if (shuttingDown_ || !wake_.valid()) return false;
     queue_.push_back(&request);
-    signalWakeUp();
+    wake_.raise();
     answered_.wait(lock, [&] {
         return request.stage == Request::Stage::Done ||
                (shuttingDown_ && request.stage == Request::Stage::Queued);
@@ -38,7 +31,7 @@ void MainThreadTasks::beginShutdown() {
     std::lock_guard lock(mutex_);
     shuttingDown_ = true;
     queue_.clear();
-    clearWakeUp();
+    wake_.clear();
     answered_.notify_all();
 }
 
@@ -67,7 +60,7 @@ MainThreadTasks::Request* MainThreadTasks::takeFirst() {
     if (queue_.empty()) return nullptr;
     Request* request = queue_.front();
     queue_.pop_front();
-    if (queue_.empty()) clearWakeUp();
+    if (queue_.empty()) wake_.clear();
     request->stage = Request::Stage::Running;
     return request;
 }
@@ -78,18 +71,6 @@ void MainThreadTasks::finish(Request& request) {
     // The asking thread may leave as soon as the mutex is free, and its request
     // with it: nothing here touches the request after this.
     answered_.notify_all();
-}
-
-void MainThreadTasks::signalWakeUp() {
-    const std::uint64_t one = 1;
-    // The counter cannot overflow in practice; a failed write would only mean the
-    // main thread is already woken.
-    [[maybe_unused]] const auto written = ::write(wake_.get(), &one, sizeof one);
-}
-
-void MainThreadTasks::clearWakeUp() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const auto got = ::read(wake_.get(), &count, sizeof count);
 }
 
 }  // namespace velgor

@@ -5,7 +5,7 @@
 #include <functional>
 #include <mutex>
 
-#include "sys/unique_fd.h"
+#include "sys/wake_signal.h"
 
 namespace velgor {
 
@@ -26,9 +26,9 @@ class MainThreadTasks {
     // Whether the wake-up descriptor could be made; if not, wakeUpError() is the
     // errno of the failure, and no task can be handed over.
     bool ready() const { return wake_.valid(); }
-    int wakeUpError() const { return wakeUpError_; }
+    int wakeUpError() const { return wake_.error(); }
     // Readable exactly while tasks wait to be run.
-    int wakeFd() const { return wake_.get(); }
+    int wakeFd() const { return wake_.fd(); }
 
     // Any thread but the main thread: queues `task`, wakes the main thread and
     // waits. Returns true once the task has run; false, without it ever running,
@@ -51,11 +51,8 @@ class MainThreadTasks {
     // Takes the first queued request and marks it running; null if none.
     Request* takeFirst();
     void finish(Request& request);
-    void signalWakeUp();
-    void clearWakeUp();
 
-    UniqueFd wake_;
-    int wakeUpError_ = 0;
+    WakeSignal wake_;
     mutable std::mutex mutex_;
     std::condition_variable answered_;
     std::deque<Request*> queue_;

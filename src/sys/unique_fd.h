@@ -3,8 +3,9 @@
 namespace velgor {
 
 // "No descriptor". On POSIX systems sockets, pipes, eventfds and files are all
-// small ints and share this value; it is named here and nowhere else, so that a
-// build for Windows can give its SOCKETs an owner of their own beside UniqueFd.
+// small ints and share this value. On Windows the core's descriptors are all
+// sockets: a SOCKET is held in the int (handles carry 32 significant bits, and
+// INVALID_SOCKET narrows to this value), and UniqueFd closes it as a socket.
 inline constexpr int INVALID_FD = -1;
 inline constexpr int INVALID_SOCKET_HANDLE = INVALID_FD;
 

@@ -6,6 +6,7 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace velgor::test {
@@ -39,7 +40,17 @@ void TempSettingsDir::write(std::string_view name, std::string_view bytes) const
 std::optional<std::string> TempSettingsDir::read(std::string_view name) const {
     std::ifstream in(path(name), std::ios::binary);
     if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+#ifdef _WIN32
+    // The settings files are text files, with CR LF line ends on Windows.
+    std::string lines;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        lines += bytes[i];
+    }
+    bytes = std::move(lines);
+#endif
+    return bytes;
 }
 
 std::string TempSettingsDir::listing() const {

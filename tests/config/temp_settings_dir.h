@@ -21,7 +21,8 @@ class TempSettingsDir {
 
     // Writes the bytes exactly (binary), replacing any earlier file.
     void write(std::string_view name, std::string_view bytes) const;
-    // The file's exact bytes; nothing when it does not exist.
+    // The file's exact bytes (on Windows a CR LF line end reads as LF); nothing
+    // when it does not exist.
     std::optional<std::string> read(std::string_view name) const;
     // The names of the files in the directory, sorted.
     std::string listing() const;

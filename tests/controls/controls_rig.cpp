@@ -1,11 +1,9 @@
 #include "controls/controls_rig.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "config/settings_loader.h"
+#include "sys/socket_calls.h"
 
 namespace velgor::test {
 
@@ -26,7 +24,7 @@ ControlsRig::ControlsRig() : settingsDir_(files.dir()) {}
 ControlsRig::~ControlsRig() {
     controls_.reset();
     relay_.reset();
-    for (int fd : farEnds_) ::close(fd);
+    farEnds_.clear();
 }
 
 Relay& ControlsRig::relay() {
@@ -44,18 +42,18 @@ RelayControls& ControlsRig::controls() {
 }
 
 int ControlsRig::bringUp(int link) {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+    UniqueFd relayEnd;
+    UniqueFd farEnd;
+    if (!makeSocketPair(relayEnd, farEnd)) return -1;
     LinkSlot& slot = relay().links().slot(link);
-    slot.socket.reset(pair[0]);
+    slot.socket = std::move(relayEnd);
     slot.state.store(LINK_UP);
-    farEnds_.push_back(pair[1]);
-    return pair[1];
+    farEnds_.push_back(std::move(farEnd));
+    return farEnds_.back().get();
 }
 
 bool ControlsRig::peerClosed(int farEnd) {
-    char byte;
-    return ::recv(farEnd, &byte, 1, MSG_DONTWAIT) == 0;
+    return peekSocket(farEnd) == 0;
 }
 
 void ControlsRig::makeSettingsUnwritable() {

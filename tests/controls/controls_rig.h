@@ -13,6 +13,7 @@
 #include "shell/controls/controls_view.h"
 #include "shell/controls/relay_controls.h"
 #include "sys/consumer_lock.h"
+#include "sys/unique_fd.h"
 
 namespace velgor::test {
 
@@ -94,7 +95,7 @@ class ControlsRig {
     std::unique_ptr<ConsumerLock> lock_;
     std::unique_ptr<Relay> relay_;
     std::unique_ptr<RelayControls> controls_;
-    std::vector<int> farEnds_;
+    std::vector<UniqueFd> farEnds_;
 };
 
 }  // namespace velgor::test

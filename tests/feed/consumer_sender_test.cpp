@@ -62,9 +62,11 @@ std::string noise(std::mt19937& random, std::size_t length, bool allowLineEnds) 
 }
 
 std::size_t zlibLength(const std::string& bytes) {
-    std::vector<Bytef> out(compressBound(bytes.size()));
-    uLongf length = out.size();
-    compress(out.data(), &length, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
+    // zlib's lengths are unsigned long, 32 bits on Windows; a batch fits.
+    const auto size = static_cast<uLong>(bytes.size());
+    std::vector<Bytef> out(compressBound(size));
+    uLongf length = compressBound(size);
+    compress(out.data(), &length, reinterpret_cast<const Bytef*>(bytes.data()), size);
     return length;
 }
 

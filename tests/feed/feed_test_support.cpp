@@ -1,11 +1,11 @@
 #include "feed/feed_test_support.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
+#ifdef _WIN32
+#include "sys/win/winsock_fd.h"
+#else
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/loopback_address.h"
+#include "sys/socket_calls.h"
 
 namespace velgor::test {
 
@@ -50,36 +51,60 @@ namespace {
     throw std::runtime_error(what);
 }
 
+// The few calls that differ between POSIX sockets and Winsock.
+#ifdef _WIN32
+using socklen_t = int;
+SOCKET native(int socket) {
+    return toSocket(socket);
+}
+int fromNative(SOCKET socket) {
+    return fromSocket(socket);
+}
+int pollSockets(pollfd* watch, unsigned long count, int timeoutMs) {
+    return ::WSAPoll(watch, count, timeoutMs);
+}
+#else
+int native(int socket) {
+    return socket;
+}
+int fromNative(int socket) {
+    return socket;
+}
+int pollSockets(pollfd* watch, nfds_t count, int timeoutMs) {
+    return ::poll(watch, count, timeoutMs);
+}
+#endif
+
 }  // namespace
 
 LoopbackPair::LoopbackPair() {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (listener < 0) fail("socket");
+    const UniqueFd listener = openTcpSocket();
+    if (!listener.valid()) fail("socket");
     sockaddr_in address = loopbackAddress(0);
     socklen_t size = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        ::close(listener);
+    if (::bind(native(listener.get()), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(native(listener.get()), 1) != 0 ||
+        ::getsockname(native(listener.get()), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         fail("listen on 127.0.0.1");
     }
-    sender = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (sender < 0 || ::connect(sender, reinterpret_cast<sockaddr*>(&address), size) != 0) {
-        ::close(listener);
+    UniqueFd relayEnd = openTcpSocket();
+    if (!relayEnd.valid() ||
+        ::connect(native(relayEnd.get()), reinterpret_cast<sockaddr*>(&address), size) != 0) {
         fail("connect to 127.0.0.1");
     }
-    peer = ::accept(listener, nullptr, nullptr);
-    ::close(listener);
-    if (peer < 0) fail("accept");
+    sender = relayEnd.release();
+    peer = fromNative(::accept(native(listener.get()), nullptr, nullptr));
+    if (peer == INVALID_FD) fail("accept");
 }
 
 LoopbackPair::~LoopbackPair() {
-    if (sender >= 0) ::close(sender);
-    if (peer >= 0) ::close(peer);
+    // Owners for the moment: they close the sockets.
+    const UniqueFd closedSender(sender);
+    const UniqueFd closedPeer(peer);
 }
 
 void LoopbackPair::makeSenderNonBlocking() const {
-    ::fcntl(sender, F_SETFL, ::fcntl(sender, F_GETFL) | O_NONBLOCK);
+    if (!setNonBlocking(sender, true)) fail("non-blocking mode");
 }
 
 std::size_t LoopbackPair::stuffSender() const {
@@ -87,7 +112,7 @@ std::size_t LoopbackPair::stuffSender() const {
     const std::string chunk(65536, 'x');
     std::size_t total = 0;
     for (;;) {
-        const long n = ::send(sender, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+        const long n = systemSocketOps().send(sender, chunk.data(), chunk.size());
         if (n > 0) {
             total += static_cast<std::size_t>(n);
             continue;
@@ -105,9 +130,10 @@ std::string LoopbackPair::readPeer(std::size_t count, std::chrono::milliseconds 
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
-        pollfd watch{peer, POLLIN, 0};
-        if (::poll(&watch, 1, static_cast<int>(left.count())) <= 0) break;
-        const long n = ::recv(peer, buffer, std::min(sizeof buffer, count - received.size()), 0);
+        pollfd watch{native(peer), POLLIN, 0};
+        if (pollSockets(&watch, 1, static_cast<int>(left.count())) <= 0) break;
+        const long n =
+            systemSocketOps().recv(peer, buffer, std::min(sizeof buffer, count - received.size()));
         if (n <= 0) break;
         received.append(buffer, static_cast<std::size_t>(n));
     }

@@ -1,7 +1,11 @@
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#endif
 
 #include <cstdint>
 

@@ -80,8 +80,8 @@ ConsumerLock::~ConsumerLock() = default;
 
 ConsumerLock::ConsumerLock(ConsumerLock&& other) noexcept
     : path_(std::move(other.path_)),
-      fd_(std::move(other.fd_)),
       held_(std::exchange(other.held_, false)),
+      fd_(std::move(other.fd_)),
       recheckInterval_(other.recheckInterval_),
       nextRecheck_(other.nextRecheck_) {}
 
@@ -94,6 +94,10 @@ ConsumerLock& ConsumerLock::operator=(ConsumerLock&& other) noexcept {
         nextRecheck_ = other.nextRecheck_;
     }
     return *this;
+}
+
+bool ConsumerLock::usable() const {
+    return fd_.valid();
 }
 
 bool ConsumerLock::openFile() {

@@ -1,0 +1,129 @@
+#include "sys/socket_calls.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "sys/socket_ops.h"
+
+namespace velgor {
+
+long SocketOps::send(int socket, const void* data, std::size_t length) {
+    // MSG_NOSIGNAL: a peer that has gone away gives EPIPE instead of SIGPIPE.
+    return ::send(socket, data, length, MSG_NOSIGNAL);
+}
+
+long SocketOps::recv(int socket, void* buffer, std::size_t capacity) {
+    return ::recv(socket, buffer, capacity, 0);
+}
+
+long SocketOps::unsentBytes(int socket) {
+    int unsent = 0;
+    if (::ioctl(socket, SIOCOUTQ, &unsent) != 0) return -1;
+    return unsent;
+}
+
+int lastSocketError() {
+    return errno;
+}
+
+bool parseDottedIPv4(const char* text, Ipv4Address& address) {
+    in_addr parsed{};
+    if (inet_aton(text, &parsed) == 0) return false;
+    address.networkOrder = parsed.s_addr;
+    return true;
+}
+
+bool lookUpIPv4(const std::string& host, Ipv4Address& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* results = nullptr;
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &results);
+    bool found = false;
+    if (rc == 0 && results != nullptr && results->ai_addr != nullptr) {
+        sockaddr_in first{};
+        std::memcpy(&first, results->ai_addr, sizeof first);
+        address.networkOrder = first.sin_addr.s_addr;
+        found = true;
+    }
+    if (results != nullptr) freeaddrinfo(results);
+    return found;
+}
+
+std::string dottedIPv4(Ipv4Address address) {
+    in_addr raw{};
+    raw.s_addr = address.networkOrder;
+    char dotted[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &raw, dotted, sizeof dotted) == nullptr) return {};
+    return dotted;
+}
+
+UniqueFd openTcpSocket() {
+    return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
+
+void setNoDelay(int socket) {
+    const int on = 1;
+    (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // only slower without it
+}
+
+bool setNonBlocking(int socket, bool on) {
+    const int flags = fcntl(socket, F_GETFL);
+    if (flags < 0) return false;
+    const int wanted = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return wanted == flags || fcntl(socket, F_SETFL, wanted) == 0;
+}
+
+ConnectState startConnect(int socket, Ipv4Address address, std::uint16_t port) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address.networkOrder;
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+        return ConnectState::Connected;
+    }
+    return errno == EINPROGRESS ? ConnectState::Pending : ConnectState::Failed;
+}
+
+ConnectState waitForConnect(int socket, std::chrono::milliseconds limit) {
+    pollfd watch{socket, POLLOUT, 0};
+    const int ready = poll(&watch, 1, static_cast<int>(limit.count()));
+    if (ready < 0) return errno == EINTR ? ConnectState::Pending : ConnectState::Failed;
+    if (ready == 0) return ConnectState::Pending;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+        return ConnectState::Failed;
+    }
+    return ConnectState::Connected;
+}
+
+void capSendBufferWhereUnseen(int) {
+    // SIOCOUTQ tells the unsent bytes here: the system's own buffer size stays.
+}
+
+long peekSocket(int socket) {
+    char probe = 0;
+    return ::recv(socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+}
+
+bool makeSocketPair(UniqueFd& first, UniqueFd& second) {
+    int pair[2] = {INVALID_FD, INVALID_FD};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return false;
+    first.reset(pair[0]);
+    second.reset(pair[1]);
+    return true;
+}
+
+}  // namespace velgor
