@@ -1,10 +1,12 @@
 // The relay program: attaches the compression library, then hands over to the
-// front end that suits the machine (a window with a display, the console without).
+// front end that suits the machine: the desktop module with a display, the
+// console (part of the program, no Qt) without one or when that module is missing.
 #include <cstdio>
 #include <string>
 
 #include "config/cp1251.h"
 #include "feed/zlib_binding.h"
+#include "shell/console/console_front_end.h"
 #include "shell/startup/compression_check.h"
 #include "shell/startup/front_end_choice.h"
 #include "shell/startup/front_end_entry.h"
@@ -19,7 +21,7 @@ void printMessage(const OperatorMessage& message) {
                  cp1251ToUtf8(message.text).c_str());
 }
 
-// Attaches the first front-end module found; the library stays attached for the
+// Attaches the first desktop module found; the library stays attached for the
 // rest of the run.
 FrontEndEntry loadFrontEnd(const char* module, DynamicLibrary& library) {
     for (const std::string& path : moduleCandidates(programDirectory(), module)) {
@@ -55,14 +57,7 @@ int main(int argc, char** argv) {
                          DESKTOP_MODULE);
         }
     }
-    if (entry == nullptr) entry = loadFrontEnd(CONSOLE_MODULE, module);
-    if (entry == nullptr) {
-        std::fprintf(stderr,
-                     "velgor: cannot load the front end %s next to the program or in "
-                     "../lib/velgor\n",
-                     CONSOLE_MODULE);
-        return EXIT_FRONT_END_MISSING;
-    }
     const FrontEndArgs args{argc, argv, zlib.compress()};
+    if (entry == nullptr) return runConsole(args);
     return entry(&args);
 }

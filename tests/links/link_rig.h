@@ -10,7 +10,7 @@
 #include "links/reconnect_thread.h"
 #include "links/relay.h"
 #include "log/message_log.h"
-#include "support/poll_host.h"
+#include "shell/platform/poll_relay_host.h"
 #include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"
 
@@ -131,8 +131,9 @@ struct LinkPeers {
 // How LinkRig::connectBoth brings the links up.
 enum class Connecting { ByAttempts, ByReconnectThread };
 
-// A relay on a PollHost, with a real send lock in a directory of its own. The
-// test's thread is the relay's main thread.
+// A relay on the console's poll host, with a real send lock in a directory of
+// its own. The test's thread is the relay's main thread; the test drives the
+// loop (pump, runUntil).
 class LinkRig {
   public:
     explicit LinkRig(SocketOps& ops = systemSocketOps(), CompressFn compress = nullptr);
@@ -171,7 +172,7 @@ class LinkRig {
     // Runs the tick duties `count` times.
     void tick(int count = 1);
 
-    PollHost host;
+    PollRelayHost host;
     TempConsumerLock sendLock;
     Relay relay;
     StatusHistory statuses{relay};

@@ -4,12 +4,12 @@
 #include <QSocketNotifier>
 #include <memory>
 
-#include "sys/unique_fd.h"
+#include "shell/platform/quit_signal_pipe.h"
 
 namespace velgor {
 
-// Ends the event loop (exit code 0) on SIGINT or SIGTERM, as the Exit command
-// does. The handler only writes a byte to a pipe; the loop reads it.
+// Ends Qt's event loop (exit code 0) on SIGINT or SIGTERM, as the Exit command
+// does: a notifier on the quit pipe.
 class QuitOnSignals : public QObject {
     Q_OBJECT
   public:
@@ -17,8 +17,7 @@ class QuitOnSignals : public QObject {
     ~QuitOnSignals() override;
 
   private:
-    UniqueFd readEnd_;
-    UniqueFd writeEnd_;
+    QuitSignalPipe pipe_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

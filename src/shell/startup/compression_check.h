@@ -14,8 +14,6 @@ inline constexpr int EXIT_LIBRARY_MISSING = 1;
 // The library has no `compress` / no `uncompress` (no message).
 inline constexpr int EXIT_COMPRESS_MISSING = 417;
 inline constexpr int EXIT_UNCOMPRESS_MISSING = 418;
-// No front end could be started.
-inline constexpr int EXIT_FRONT_END_MISSING = 2;
 
 // A message for the operator: text and caption, Windows-1251 bytes.
 struct OperatorMessage {

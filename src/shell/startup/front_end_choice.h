@@ -9,7 +9,6 @@ namespace velgor {
 
 enum class FrontEndKind { Console, Desktop };
 
-inline constexpr char CONSOLE_MODULE[] = "libvelgor-console.so";
 inline constexpr char DESKTOP_MODULE[] = "libvelgor-desktop.so";
 
 // The variables that decide the front end (each null when unset).
@@ -35,7 +34,7 @@ FrontEndChoice chooseFrontEnd(const DisplayEnvironment& environment,
                               const std::string& xSocketDir = X_SOCKET_DIR);
 FrontEndChoice chooseFrontEndFromEnvironment();
 
-// Where a front-end module is looked for: beside the program (a build tree), then
+// Where the desktop module is looked for: beside the program (a build tree), then
 // in ../lib/velgor relative to it (an installed tree).
 std::vector<std::string> moduleCandidates(const std::string& programDir, const char* module);
 // The directory of the running program, from /proc/self/exe.

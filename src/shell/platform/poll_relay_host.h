@@ -4,52 +4,57 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "config/link_endpoint.h"
 #include "links/relay_host.h"
 #include "sys/main_thread_tasks.h"
 
 namespace velgor {
+
 class Relay;
-}
+class QuitSignalPipe;
 
-namespace velgor::test {
-
-// The event loop's tick period, for runs that tick on their own.
-inline constexpr std::chrono::milliseconds POLL_HOST_TICK{100};
-
-// A RelayHost whose main thread is the thread that created it (the test's
-// thread). Nothing happens behind the test's back: queued main-thread tasks,
-// socket events and (when switched on) ticks are carried out only while the
-// test calls pump() or runUntil().
+// The relay's host on a poll(2) loop of its own, without Qt: the console's event
+// loop, and the tests' (which drive it step by step). The thread that creates it
+// is the main thread.
 //
-// - runOnMainThread from another thread hands the task over through the same
-//   MainThreadTasks the program's host uses: it waits until the main thread has
-//   run it, or until beginShutdown lets it go (false). Called on the main thread
-//   itself it runs the task at once.
-// - Watched sockets are polled (poll(2)); a readable one is classified with
+// - runOnMainThread from another thread hands the task over through
+//   MainThreadTasks, whose wake-up descriptor the loop polls: it waits until the
+//   main thread has run it, or until beginShutdown lets it go (false). Called on
+//   the main thread itself it runs the task at once.
+// - Watched link sockets are polled; a readable one is classified with
 //   pendingSocketEvent and handed to the relay's source or consumer handler; one
 //   watched for room that has it gets FD_WRITE.
-// - Ticks are the test's business (relay.tickDuties()), unless setTicking(true):
-//   then pumping calls tickDuties every 100 ms.
-class PollHost : public RelayHost {
+// - While ticking, every 100 ms the relay's tick duties run, then the duties
+//   added with addTickDuty. The poll waits until the next tick at most, so an
+//   idle loop wakes only for the tick.
+class PollRelayHost : public RelayHost {
   public:
-    PollHost();
-    ~PollHost() override;
-    PollHost(const PollHost&) = delete;
-    PollHost& operator=(const PollHost&) = delete;
+    static constexpr std::chrono::milliseconds TICK{100};
+
+    PollRelayHost();
+    ~PollRelayHost() override;
+    PollRelayHost(const PollRelayHost&) = delete;
+    PollRelayHost& operator=(const PollRelayHost&) = delete;
 
     // The relay whose handlers receive the socket events (and ticks).
     void attach(Relay& relay) { relay_ = &relay; }
+    // Runs `duty` on every tick too, after the relay's own duties.
+    void addTickDuty(const std::function<void()>& duty) { tickDuties_.push_back(duty); }
+    // The first tick comes 100 ms after it is switched on.
     void setTicking(bool on);
     // Main thread: from now on runOnMainThread refuses, and every caller waiting
-    // in it is let go without its task having run.
+    // in it is let go without its task having run; the tick stops.
     void beginShutdown();
 
-    bool runOnMainThread(const std::function<void()>& task) override;
+    [[nodiscard]] bool runOnMainThread(const std::function<void()>& task) override;
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;
+
+    // The program's loop: runs until `quit` is asked to end it.
+    void run(QuitSignalPipe& quit);
 
     // Runs the loop for `duration`.
     void pump(std::chrono::milliseconds duration);
@@ -57,8 +62,7 @@ class PollHost : public RelayHost {
     // passes; returns whether it holds.
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     // Runs exactly one task handed over by another thread, waiting up to `timeout`
-    // for it, and nothing else (no events, no tick): a test can then hold the
-    // main thread while the other thread goes on to its next request.
+    // for it, and nothing else (no events, no tick).
     bool runOneTask(std::chrono::milliseconds timeout);
 
     // The socket watched for a link, or -1.
@@ -68,13 +72,19 @@ class PollHost : public RelayHost {
     int tasksRun() const { return tasksRun_; }
 
   private:
-    // One pass: queued tasks, one poll of at most `wait`, events, a due tick.
-    void step(std::chrono::milliseconds wait);
+    // No limit on a step's wait but the next tick.
+    static constexpr std::chrono::milliseconds FOREVER = std::chrono::milliseconds::max();
+
+    // One pass: queued tasks, one poll of at most `wait` (and `quitFd` too, when
+    // given; returns whether it became readable), events, a due tick.
+    bool step(std::chrono::milliseconds wait, int quitFd = -1);
     void runQueuedTasks() { tasksRun_ += tasks_.runPending(); }
     void deliverEvent(int link, int socket, short revents);
+    void tick();
 
     std::thread::id mainThread_;
     Relay* relay_ = nullptr;
+    std::vector<std::function<void()>> tickDuties_;
     std::array<int, LINK_COUNT> watched_{-1, -1, -1};
     std::array<bool, LINK_COUNT> watchingRoom_{};
     std::array<int, LINK_COUNT> readEvents_{};
@@ -86,4 +96,4 @@ class PollHost : public RelayHost {
     MainThreadTasks tasks_;
 };
 
-}  // namespace velgor::test
+}  // namespace velgor

@@ -1,11 +1,14 @@
-// The console front end: the relay on Qt's core event loop, without windows. The
-// status pane goes to stdout; SIGINT and SIGTERM end the program as Exit does.
+// The console front end: the relay on a poll(2) loop of its own, without windows
+// and without Qt, part of the program itself. The status pane goes to stdout;
+// SIGINT and SIGTERM end the program as Exit does.
 // Under systemd the service manager is told when the relay is ready, how its
 // links are doing, and that its main loop is alive; when stdout is the journal,
 // the received traffic is summed up once a minute instead of shown line by line.
+#include "shell/console/console_front_end.h"
+
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -13,21 +16,21 @@
 #include "links/relay.h"
 #include "shell/console/console_output.h"
 #include "shell/platform/journal_stream.h"
-#include "shell/platform/qt_relay_host.h"
-#include "shell/platform/quit_on_signals.h"
+#include "shell/platform/poll_relay_host.h"
+#include "shell/platform/quit_signal_pipe.h"
 #include "shell/platform/service_notifier.h"
-#include "shell/startup/front_end_entry.h"
 #include "shell/startup/relay_program.h"
 #include "shell/startup/service_status.h"
 #include "shell/startup/traffic_summary.h"
 
-extern "C" __attribute__((visibility("default"))) int velgorRunFrontEnd(
-    const velgor::FrontEndArgs* args) {
-    using namespace velgor;
-    int argc = args->argc;
-    QCoreApplication app(argc, args->argv);
-    QtRelayHost host;
-    RelayProgram program(host, args->compress);
+namespace velgor {
+
+int runConsole(const FrontEndArgs& args) {
+    // The operator's locale for what the C library formats (the journal summary's
+    // figures), as on the desktop, where Qt sets it.
+    std::setlocale(LC_ALL, "");
+    PollRelayHost host;
+    RelayProgram program(host, args.compress);
     Relay& relay = program.relay();
 
     ServiceNotifier notifier = ServiceNotifier::fromEnvironment();
@@ -54,7 +57,8 @@ extern "C" __attribute__((visibility("default"))) int velgorRunFrontEnd(
         if (!summary) return;
         if (auto line = summary->due(relay.trafficCounts())) output.printText(*line);
     });
-    QuitOnSignals quitOnSignals;
+    host.setTicking(true);
+    QuitSignalPipe quit;
     program.startLinks();
     service.started();
     if (journal) {
@@ -66,12 +70,14 @@ extern "C" __attribute__((visibility("default"))) int velgorRunFrontEnd(
         std::fprintf(stderr, "velgor: relay running (console); Ctrl-C ends it\n");
     }
 
-    const int code = QCoreApplication::exec();
+    host.run(quit);
 
     service.stopping();
     host.beginShutdown();
     program.shutdown();
     if (summary) output.printText(summary->last(relay.trafficCounts()));
     relay.messageLog().setObserver(nullptr);
-    return code;
+    return 0;
 }
+
+}  // namespace velgor
