@@ -14,5 +14,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The desktop front end needs Qt for arm64, which a headless board does without.
 set(CMAKE_DISABLE_FIND_PACKAGE_Qt6 ON)
-# Programs built here run under qemu-user, with the arm64 libraries of multiarch.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+# Programs built here run under qemu-user, with the arm64 libraries of multiarch
+# (libc6:arm64 and the rest; mixing in the cross compiler's own libc with -L makes
+# threaded programs hang).
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
