@@ -10,6 +10,11 @@ VELGOR_FUZZ_PACKAGES=(cmake make zlib1g-dev clang libclang-rt-14-dev dump1090-mu
 # The Windows build of the core and its tests under wine (scripts/test-windows).
 VELGOR_WINDOWS_TEST_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
     wine wine64)
+# The headless package for 64-bit ARM boards: Debian's cross compiler and the arm64
+# libraries of multiarch, for linking, for dpkg-shlibdeps and for running the
+# programs under qemu-user.
+VELGOR_ARM64_PACKAGES=(cmake make g++-aarch64-linux-gnu zlib1g-dev:arm64 zlib1g:arm64
+    libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64 qemu-user)
 VELGOR_RUN_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" dump1090-mutability)
 
 # ensure_packages pkg...: installs those not yet installed (apt-get update first).
@@ -24,4 +29,17 @@ ensure_packages() {
     echo "installing: ${missing[*]}"
     $sudo apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}
+
+# ensure_architecture arch: lets dpkg install packages of that foreign architecture
+# (the next ensure_packages reads the archive's lists again, since what it asks for
+# is missing).
+ensure_architecture() {
+    local arch=$1
+    [ "$arch" = "$(dpkg --print-architecture)" ] && return 0
+    dpkg --print-foreign-architectures | grep -qx "$arch" && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "adding the foreign architecture $arch"
+    $sudo dpkg --add-architecture "$arch"
 }
