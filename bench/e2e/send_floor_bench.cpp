@@ -1,7 +1,10 @@
 // The physical floor of the relay's uncompressed feed: what one line costs at
 // the least (a send() of 44 bytes on a TCP_NODELAY loopback connection, and one
-// consumer lock acquire + release around it), each part alone and together.
+// consumer lock acquire + release around it), each part alone and together; and
+// the file lock (flock) the consumer lock used to be.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 
 #include "e2e/send_floor.h"
 #include "sys/consumer_lock.h"
+#include "sys/unique_fd.h"
 
 namespace velgor::e2e {
 namespace {
@@ -53,6 +57,20 @@ void lockPairOnly(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// The advisory file lock the consumer lock used to be, for comparison.
+void flockPairOnly(benchmark::State& state) {
+    ScratchDir dir;
+    const std::string path = dir.path() + "/flock";
+    UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    ::unlink(path.c_str());  // the open descriptor is all it needs
+    if (!file.valid()) return state.SkipWithError("no lock file");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(::flock(file.get(), LOCK_EX | LOCK_NB));
+        benchmark::DoNotOptimize(::flock(file.get(), LOCK_UN));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 void sendWithLock(benchmark::State& state) {
     ScratchDir dir;
     DrainedLoopback link;
@@ -67,6 +85,7 @@ void sendWithLock(benchmark::State& state) {
 
 BENCHMARK(sendOnly);
 BENCHMARK(lockPairOnly);
+BENCHMARK(flockPairOnly);
 BENCHMARK(sendWithLock);
 
 }  // namespace

@@ -18,10 +18,13 @@ inline constexpr std::chrono::milliseconds CONSUMER_LOCK_WAIT{5000};
 inline constexpr std::chrono::milliseconds CONSUMER_LOCK_RECHECK{10000};
 
 // The lock around each data send on the consumer link, held by one holder at a
-// time across all processes of the user. It is an advisory lock (flock) on the
-// file "winstfiledir" in the user's runtime directory, so a holder that dies,
-// even by SIGKILL, leaves it free at once: the kernel drops the lock with the
-// holder's last descriptor.
+// time across all processes of the user. It is a robust process-shared mutex in
+// the small file "winstfiledir" in the user's runtime directory, which every
+// holder maps: taking and freeing it free of contention costs no system call,
+// and a waiter is woken as soon as it is freed. A holder that dies, even by
+// SIGKILL, leaves it free: the kernel marks it as left by a dead owner, and the
+// next holder takes it and makes it consistent again. (Setting the mutex up in
+// a new file happens under an advisory lock on the file.)
 //
 // On Windows it is the named semaphore "winstfiledir" (one count), opened by
 // every copy of the relay; the directory has no part there. A holder that dies
@@ -66,11 +69,14 @@ class ConsumerLock {
 #ifdef _WIN32
     void* semaphore_ = nullptr;  // the HANDLE
 #else
+    struct Shared;
+
     [[nodiscard]] bool openFile();
     void closeFile();
     [[nodiscard]] bool fileStillNamed() const;
 
     UniqueFd fd_;
+    Shared* shared_ = nullptr;  // the file's mapping
     std::chrono::milliseconds recheckInterval_;
     std::chrono::steady_clock::time_point nextRecheck_;
 #endif

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -113,6 +114,30 @@ TEST(ConsumerLock, HolderKilledWithSigkillLeavesTheLockFree) {
     ASSERT_EQ(::kill(child, SIGKILL), 0);
     EXPECT_EQ(exitStatusOf(child), 128 + SIGKILL);
     EXPECT_TRUE(next.acquire(0ms));
+}
+
+TEST(ConsumerLock, FileLeftEmptyOrWithForeignBytesIsSetUpAndSharedByProcesses) {
+    // An empty file is what copies that locked the file itself leave behind.
+    for (const std::string& content : {std::string(), std::string(4096, '\xFF')}) {
+        TempDir dir;
+        {
+            std::FILE* file = std::fopen((dir.path + "/" + CONSUMER_LOCK_NAME).c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            std::fwrite(content.data(), 1, content.size(), file);
+            std::fclose(file);
+        }
+        ConsumerLock holder(dir.path);
+        ASSERT_TRUE(holder.usable());
+        ASSERT_TRUE(holder.acquire(0ms));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ConsumerLock other(dir.path);
+            _exit(!other.usable() ? 2 : other.acquire(0ms) ? 3 : 0);
+        }
+        EXPECT_EQ(exitStatusOf(child), 0) << content.size() << " bytes";
+        holder.release();
+    }
 }
 
 TEST(ConsumerLock, MovedHolderKeepsTheLockAndADestroyedOneFreesIt) {

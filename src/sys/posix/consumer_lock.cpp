@@ -1,25 +1,23 @@
 #include "sys/consumer_lock.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
-#include <thread>
 #include <utility>
 
 namespace velgor {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Pauses between attempts while another holder has the lock: short at first
-// (the lock is normally held for one send), growing to a few milliseconds.
-constexpr std::chrono::microseconds FIRST_RETRY_PAUSE{200};
-constexpr std::chrono::microseconds LONGEST_RETRY_PAUSE{5000};
 
 // The lock file's mode: private to the user; the sticky bit asks clean-ups of
 // the runtime directory to leave the file alone.
@@ -52,7 +50,25 @@ bool isDirectory(const char* path) {
     return rc;
 }
 
+// The deadline `limit` from now on CLOCK_MONOTONIC, which the wait measures.
+timespec monotonicDeadline(std::chrono::milliseconds limit) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto total = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) + limit;
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(total);
+    return timespec{static_cast<time_t>(seconds.count()),
+                    static_cast<long>(std::chrono::nanoseconds(total - seconds).count())};
+}
+
 }  // namespace
+
+// What the lock file holds: a mark that the mutex in it has been set up, and the
+// mutex. A file that is shorter, or holds no mark, is set up afresh.
+struct ConsumerLock::Shared {
+    static constexpr std::uint32_t READY = 0x564C4B31;  // "VLK1"
+    std::atomic<std::uint32_t> ready;
+    pthread_mutex_t mutex;
+};
 
 std::string lockDirectory(const char* runtimeDir, const std::string& fallbackRoot) {
     if (runtimeDir != nullptr && runtimeDir[0] == '/' && isDirectory(runtimeDir)) {
@@ -76,19 +92,24 @@ ConsumerLock::ConsumerLock(std::string directory, std::chrono::milliseconds rech
     }
 }
 
-ConsumerLock::~ConsumerLock() = default;
+ConsumerLock::~ConsumerLock() {
+    closeFile();
+}
 
 ConsumerLock::ConsumerLock(ConsumerLock&& other) noexcept
     : path_(std::move(other.path_)),
       held_(std::exchange(other.held_, false)),
       fd_(std::move(other.fd_)),
+      shared_(std::exchange(other.shared_, nullptr)),
       recheckInterval_(other.recheckInterval_),
       nextRecheck_(other.nextRecheck_) {}
 
 ConsumerLock& ConsumerLock::operator=(ConsumerLock&& other) noexcept {
     if (this != &other) {
+        closeFile();  // frees the lock this object holds
         path_ = std::move(other.path_);
-        fd_ = std::move(other.fd_);  // closing the one held also frees its lock
+        fd_ = std::move(other.fd_);
+        shared_ = std::exchange(other.shared_, nullptr);
         held_ = std::exchange(other.held_, false);
         recheckInterval_ = other.recheckInterval_;
         nextRecheck_ = other.nextRecheck_;
@@ -97,22 +118,56 @@ ConsumerLock& ConsumerLock::operator=(ConsumerLock&& other) noexcept {
 }
 
 bool ConsumerLock::usable() const {
-    return fd_.valid();
+    return shared_ != nullptr;
 }
 
 bool ConsumerLock::openFile() {
-    // O_CLOEXEC: a program started from the relay must not inherit (and so keep
-    // holding) the lock. O_NOFOLLOW: the name must not lead elsewhere.
+    // O_CLOEXEC: a program started from the relay must not inherit the file.
+    // O_NOFOLLOW: the name must not lead elsewhere.
     fd_.reset(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, LOCK_FILE_MODE));
     if (!fd_.valid()) return false;
     (void)::fchmod(fd_.get(), LOCK_FILE_KEEP);  // best effort: only asks for the file to be kept
     nextRecheck_ = Clock::now() + recheckInterval_;
-    return true;
+
+    // Setting up is done by one process at a time, under an advisory lock on the
+    // file; it is never redone once the file holds its mark.
+    if (flockRetryingSignals(fd_.get(), LOCK_EX) != 0) {
+        fd_.reset();
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd_.get(), &st) == 0 &&
+              (st.st_size >= static_cast<off_t>(sizeof(Shared)) ||
+               ::ftruncate(fd_.get(), sizeof(Shared)) == 0);
+    void* map = ok ? ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0)
+                   : MAP_FAILED;
+    if (map != MAP_FAILED) {
+        auto* shared = static_cast<Shared*>(map);
+        if (shared->ready.load(std::memory_order_acquire) != Shared::READY) {
+            pthread_mutexattr_t attributes;
+            ok = ::pthread_mutexattr_init(&attributes) == 0 &&
+                 ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+                 ::pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+                 ::pthread_mutex_init(&shared->mutex, &attributes) == 0;
+            ::pthread_mutexattr_destroy(&attributes);
+            if (ok) shared->ready.store(Shared::READY, std::memory_order_release);
+        }
+        if (ok) {
+            shared_ = shared;
+        } else {
+            ::munmap(map, sizeof(Shared));
+        }
+    }
+    (void)flockRetryingSignals(fd_.get(), LOCK_UN);
+    if (shared_ == nullptr) fd_.reset();
+    return shared_ != nullptr;
 }
 
 void ConsumerLock::closeFile() {
-    fd_.reset();  // closing the last descriptor also frees the lock
-    held_ = false;
+    release();
+    if (shared_ != nullptr) ::munmap(shared_, sizeof(Shared));
+    shared_ = nullptr;
+    fd_.reset();
 }
 
 bool ConsumerLock::fileStillNamed() const {
@@ -124,7 +179,7 @@ bool ConsumerLock::fileStillNamed() const {
 
 bool ConsumerLock::acquire(std::chrono::milliseconds limit) {
     if (held_) return false;
-    if (!fd_.valid()) {
+    if (shared_ == nullptr) {
         // The file could not be opened before (for instance the directory was
         // missing); try once more, but never wait for it.
         if (path_.empty() || !openFile()) return false;
@@ -138,27 +193,24 @@ bool ConsumerLock::acquire(std::chrono::milliseconds limit) {
         nextRecheck_ = Clock::now() + recheckInterval_;
     }
 
-    if (flockRetryingSignals(fd_.get(), LOCK_EX | LOCK_NB) == 0) return held_ = true;
-    if (errno != EWOULDBLOCK) return false;
-
-    const auto deadline = Clock::now() + limit;
-    auto pause = std::chrono::duration_cast<Clock::duration>(FIRST_RETRY_PAUSE);
-    for (;;) {
-        const auto now = Clock::now();
-        if (now >= deadline) return false;
-        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
-        if (flockRetryingSignals(fd_.get(), LOCK_EX | LOCK_NB) == 0) return held_ = true;
-        if (errno != EWOULDBLOCK) return false;
-        pause = std::min<Clock::duration>(pause * 2, LONGEST_RETRY_PAUSE);
+    // No wait at all: one try. A holder that died leaves the mutex to the next
+    // taker, which makes it consistent again.
+    int rc = 0;
+    if (limit.count() <= 0) {
+        rc = ::pthread_mutex_trylock(&shared_->mutex);
+    } else {
+        const timespec deadline = monotonicDeadline(limit);
+        rc = ::pthread_mutex_clocklock(&shared_->mutex, CLOCK_MONOTONIC, &deadline);
     }
+    if (rc == EOWNERDEAD) rc = ::pthread_mutex_consistent(&shared_->mutex);
+    return held_ = rc == 0;
 }
 
 void ConsumerLock::release() {
     if (!held_) return;
     held_ = false;
-    // Unlocking our own open descriptor has no failure to act on; should it ever
-    // fail, closing the descriptor frees the lock all the same.
-    (void)flockRetryingSignals(fd_.get(), LOCK_UN);
+    // Freeing a mutex this thread holds has no failure to act on.
+    (void)::pthread_mutex_unlock(&shared_->mutex);
 }
 
 }  // namespace velgor
