@@ -1,5 +1,5 @@
 // The Windows program's own parts, under wine: the relay's host on window
-// messages and the status lines.
+// messages and the status lines (Cyrillic texts included).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -7,9 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "config/cp1251_literal.h"
 #include "links/relay.h"
 #include "shell/win/status_lines.h"
 #include "shell/win/win_relay_host.h"
+#include "shell/win/win_text.h"
 #include "shell/win/window_messages.h"
 #include "sys/consumer_lock.h"
 
@@ -108,10 +110,11 @@ TEST(WinRelayHost, ShutdownLetsAWaitingThreadGoWithoutRunningItsTask) {
     EXPECT_FALSE(ran.load());
 }
 
+// A line's text as the program's Windows-1251 bytes.
 std::string textOf(HWND line) {
-    char text[1024] = {};
-    ::GetWindowTextA(line, text, sizeof text);
-    return text;
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(line, text, 1024);
+    return narrowToCp1251(text);
 }
 
 TEST(StatusLines, ScrollUpByReadingTheLinesBackAndShowBothLinks) {
@@ -131,7 +134,7 @@ TEST(StatusLines, ScrollUpByReadingTheLinesBackAndShowBothLinks) {
     lines.logLineShown(std::string(5000, 'x'));
     EXPECT_EQ(textOf(lines.logLine(17)).size(), 1023u);
 
-    log.refreshStatusLines(7777, "up", 12345, "down");
+    log.refreshStatusLines(7777, cp1251<u8"Связь разорвана">, 12345, "down");
     lines.statusLinesChanged();
     EXPECT_EQ(textOf(lines.sourceStatusLine()), log.sourceStatusLine());
     EXPECT_EQ(textOf(lines.consumerStatusLine()), log.consumerStatusLine());

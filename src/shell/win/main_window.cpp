@@ -1,57 +1,47 @@
 #include "shell/win/main_window.h"
 
-#include <string>
-
 #include "shell/controls/relay_controls.h"
 #include "shell/controls/window_texts.h"
 #include "shell/win/tray_icon.h"
 #include "shell/win/win_relay_host.h"
+#include "shell/win/win_resources.h"
+#include "shell/win/win_text.h"
 #include "shell/win/window_messages.h"
 
 namespace velgor {
 
 bool MainWindow::registerClass() {
-    WNDCLASSA windowClass{};
+    // A Unicode window: its title and menus read right whatever the system's
+    // code page for non-Unicode programs is.
+    WNDCLASSW windowClass{};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = &MainWindow::procedure;
     windowClass.hInstance = instance_;
-    windowClass.hIcon = ::LoadIconA(instance_, "ICON_1");
+    windowClass.hIcon = ::LoadIconW(instance_, ICON_WNAME);
     windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    windowClass.lpszMenuName = "MENU_1";
+    windowClass.lpszMenuName = MAIN_MENU_WNAME;
     windowClass.lpszClassName = CLASS_NAME;
-    return ::RegisterClassA(&windowClass) != 0;
+    return ::RegisterClassW(&windowClass) != 0;
 }
 
 HWND MainWindow::create() {
-    const std::string title(mainWindowTitle());
     // The procedure finds this object through the window's user data, which it
     // sets from the creation parameter on the window's first message.
-    window_ = ::CreateWindowExA(0, CLASS_NAME, title.c_str(), STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                WIDTH, HEIGHT, nullptr, nullptr, instance_, this);
+    window_ = ::CreateWindowExW(0, CLASS_NAME, widenCp1251(mainWindowTitle()).c_str(), STYLE,
+                                CW_USEDEFAULT, CW_USEDEFAULT, WIDTH, HEIGHT, nullptr, nullptr,
+                                instance_, this);
     return window_;
-}
-
-void MainWindow::showTrayMenu(HWND window, HINSTANCE instance) {
-    HMENU menu = ::LoadMenuA(instance, "MENU_TRAY");
-    if (menu == nullptr) return;
-    if (HMENU popup = ::GetSubMenu(menu, 0)) {
-        ::SetForegroundWindow(window);
-        POINT cursor{};
-        ::GetCursorPos(&cursor);
-        ::TrackPopupMenu(popup, 0, cursor.x, cursor.y, 0, window, nullptr);
-    }
-    ::DestroyMenu(menu);
 }
 
 LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        ::SetWindowLongPtrA(window, GWLP_USERDATA,
+        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
                             reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
     }
-    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self == nullptr) return ::DefWindowProcA(window, message, wParam, lParam);
+    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
     self->window_ = window;
     return self->handle(message, wParam, lParam);
 }
@@ -76,10 +66,17 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             return 0;
         case WM_TRAY_NOTIFY:
-            if (static_cast<UINT>(lParam) == WM_RBUTTONDOWN) showTrayMenu(window_, instance_);
+            // The right button pressed over the icon: its menu at the cursor; the
+            // item chosen is a command like any other (Exit).
+            if (static_cast<UINT>(lParam) == WM_RBUTTONDOWN) {
+                POINT cursor{};
+                ::GetCursorPos(&cursor);
+                const int chosen = showTrayMenu(window_, instance_, cursor);
+                if (chosen != 0 && routes_.controls != nullptr) routes_.controls->command(chosen);
+            }
             return 0;
         default:
-            return ::DefWindowProcA(window_, message, wParam, lParam);
+            return ::DefWindowProcW(window_, message, wParam, lParam);
     }
 }
 

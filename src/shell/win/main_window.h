@@ -13,7 +13,8 @@ class TrayIcon;
 // minimized and closed, titled "Связывающая программа (Velgor)". Its procedure
 // routes every message of the relay: the tick and the socket notifications to
 // the host, menu commands and characters to the controls, the tray icon's right
-// button to the tray menu; its destruction ends the message loop with 0.
+// button to the tray menu, whose choice is a command; its destruction ends the
+// message loop with 0.
 class MainWindow {
   public:
     // What the procedure hands messages to; set once everything exists (messages
@@ -24,7 +25,7 @@ class MainWindow {
         TrayIcon* tray = nullptr;
     };
 
-    static constexpr char CLASS_NAME[] = "tarnwick";
+    static constexpr wchar_t CLASS_NAME[] = L"tarnwick";
     static constexpr DWORD STYLE = 0x10CA0080;  // visible, caption, system menu, minimize box
     static constexpr int WIDTH = 585;
     static constexpr int HEIGHT = 372;
@@ -38,10 +39,6 @@ class MainWindow {
     void setRoutes(const Routes& routes) { routes_ = routes; }
 
     HWND handle() const { return window_; }
-
-    // The tray icon's menu: MENU_TRAY's one pop-up at the cursor, after bringing
-    // the main window to the foreground; the chosen item comes back as WM_COMMAND.
-    static void showTrayMenu(HWND window, HINSTANCE instance);
 
   private:
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

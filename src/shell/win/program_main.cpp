@@ -18,6 +18,8 @@
 #include "shell/win/tray_icon.h"
 #include "shell/win/win_controls_view.h"
 #include "shell/win/win_relay_host.h"
+#include "shell/win/win_resources.h"
+#include "shell/win/win_text.h"
 #include "shell/win/window_messages.h"
 
 namespace {
@@ -29,12 +31,12 @@ using namespace velgor;
 void startNetworking() {
     WSADATA data{};
     if (::WSAStartup(MAKEWORD(1, 1), &data) != 0) {
-        ::MessageBoxA(nullptr, cp1251<u8"Ошибка WSAStartup">, "Error", MB_OK);
+        ::MessageBoxW(nullptr, widenCp1251(cp1251<u8"Ошибка WSAStartup">).c_str(), L"Error", MB_OK);
     }
 }
 
-HFONT makeFont(const char* face, int height) {
-    return ::CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+HFONT makeFont(const wchar_t* face, int height) {
+    return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                          DEFAULT_PITCH | FF_DONTCARE, face);
 }
@@ -44,12 +46,12 @@ HFONT makeFont(const char* face, int height) {
 int runMessageLoop(RelayControls& controls) {
     MSG message{};
     for (;;) {
-        const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+        const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) return static_cast<int>(message.wParam);
         if (got < 0) return EXIT_FAILURE;
         if (message.message == WM_CHAR && message.wParam == '\t' && controls.offerTab()) continue;
         ::TranslateMessage(&message);
-        ::DispatchMessageA(&message);
+        ::DispatchMessageW(&message);
     }
 }
 
@@ -60,8 +62,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     ZlibBinding zlib;
     if (auto failure = compressionFailure(zlib)) {
         if (failure->message) {
-            ::MessageBoxA(nullptr, failure->message->text.c_str(), failure->message->caption.c_str(),
-                          MB_OK);
+            ::MessageBoxW(nullptr, widenCp1251(failure->message->text).c_str(),
+                          widenCp1251(failure->message->caption).c_str(), MB_OK);
         }
         return failure->exitCode;
     }
@@ -81,15 +83,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     ::ShowWindow(handle, show);
     ::UpdateWindow(handle);
 
-    HFONT logFont = makeFont("MS Sans Serif", 8);
-    HFONT statusFont = makeFont("Fixedsys", 12);
+    HFONT logFont = makeFont(L"MS Sans Serif", 8);
+    HFONT statusFont = makeFont(L"Fixedsys", 12);
     StatusLines pane(relay.messageLog());
     pane.create(handle, instance, logFont, statusFont);
     relay.messageLog().setObserver(&pane);
 
     ::SetTimer(handle, TICK_TIMER_ID, TICK_PERIOD_MS, nullptr);
     TrayIcon tray;
-    (void)tray.add(handle, ::LoadIconA(instance, "ICON_1"), mainWindowTitle());
+    (void)tray.add(handle, ::LoadIconW(instance, ICON_WNAME), mainWindowTitle());
 
     WinControlsView view(handle, instance);
     RelayControls controls(relay, program.settingsDir(), view);

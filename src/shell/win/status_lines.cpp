@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "shell/win/win_text.h"
+
 namespace velgor {
 
 namespace {
@@ -11,17 +13,17 @@ constexpr int LINE_TEXT_MAX = 1024;
 
 HWND makeLine(HWND parent, HINSTANCE instance, int y, HFONT font) {
     // Control identifier -1: the lines send no notifications anyone reads.
-    HWND line = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, y,
+    HWND line = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, y,
                                   StatusLines::LINE_WIDTH, StatusLines::LINE_HEIGHT, parent,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(-1)), instance,
                                   nullptr);
-    ::SendMessageA(line, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ::SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return line;
 }
 
+// Windows-1251 bytes, one character each, shown as UTF-16.
 void setText(HWND line, std::string_view text) {
-    const std::string zeroTerminated(text.substr(0, LINE_TEXT_MAX - 1));
-    ::SetWindowTextA(line, zeroTerminated.c_str());
+    ::SetWindowTextW(line, widenCp1251(text.substr(0, LINE_TEXT_MAX - 1)).c_str());
 }
 
 }  // namespace
@@ -35,11 +37,11 @@ void StatusLines::create(HWND parent, HINSTANCE instance, HFONT logFont, HFONT s
 }
 
 void StatusLines::logLineShown(std::string_view text) {
-    char moved[LINE_TEXT_MAX];
+    wchar_t moved[LINE_TEXT_MAX];
     for (std::size_t i = 1; i < logLines_.size(); ++i) {
-        moved[0] = '\0';
-        ::GetWindowTextA(logLines_[i], moved, LINE_TEXT_MAX);
-        ::SetWindowTextA(logLines_[i - 1], moved);
+        moved[0] = L'\0';
+        ::GetWindowTextW(logLines_[i], moved, LINE_TEXT_MAX);
+        ::SetWindowTextW(logLines_[i - 1], moved);
     }
     setText(logLines_.back(), text);
 }

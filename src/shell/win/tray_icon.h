@@ -10,8 +10,8 @@ namespace velgor {
 
 // The icon in the notification area, from start-up until the main window goes:
 // the program's icon with the window title as its tip; mouse messages over it
-// come to the main window as WM_TRAY_NOTIFY. The record is the first, 88-byte
-// form (a 64-byte tip), which every version of the shell accepts.
+// come to the main window as WM_TRAY_NOTIFY. The record is the first form (a tip
+// of 63 characters), which every version of the shell accepts, in UTF-16.
 class TrayIcon {
   public:
     static constexpr UINT TRAY_ICON_ID = 1006;
@@ -27,7 +27,7 @@ class TrayIcon {
     void remove();
 
   private:
-    NOTIFYICONDATAA record_{};
+    NOTIFYICONDATAW record_{};
     bool added_ = false;
 };
 
