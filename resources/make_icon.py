@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Draws ICON_1, the relay's 32 x 32 icon in the 16 standard colours, as a
-palette PNG with a transparent background: a radar scope (navy disc, aqua
-range rings, a lime sweep) with a yellow aircraft, the link to a receiver.
+"""Draws ICON_1, the relay's 32 x 32 icon in the 16 standard colours, with a
+transparent background: a radar scope (navy disc, aqua range rings, a lime
+sweep) with a yellow aircraft, the link to a receiver. A name ending in .ico
+gets a Windows icon file (one 32 x 32 image of 4 bits a pixel with its mask,
+for the resource script); any other name a palette PNG.
 
-    python3 resources/make_icon.py resources/icon_1.png
+    python3 resources/make_icon.py resources/icon_1.png resources/icon_1.ico
 """
 import math
 import struct
@@ -84,7 +86,31 @@ def png(pixels):
             chunk(b"tRNS", trns) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def ico(pixels):
+    """An icon file holding one device-independent bitmap: the header, the 16
+    colours, the colour bits (4 per pixel) and the mask (1 = transparent), both
+    bottom row first, each row a multiple of 4 bytes."""
+    colour = b"".join(
+        bytes((row[x] << 4) | row[x + 1] for x in range(0, SIZE, 2)) for row in reversed(pixels))
+    mask = b""
+    for row in reversed(pixels):
+        bits = 0
+        for x, index in enumerate(row):
+            if index == TRANSPARENT:
+                bits |= 1 << (SIZE - 1 - x)
+        mask += struct.pack(">I", bits)
+    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in PALETTE)
+    # The height counts the colour bits and the mask.
+    header = struct.pack("<IiiHHIIiiII", 40, SIZE, 2 * SIZE, 1, 4, 0, len(colour) + len(mask),
+                         0, 0, 0, 0)
+    image = header + palette + colour + mask
+    directory = struct.pack("<HHH", 0, 1, 1)  # reserved, type 1 (icon), one image
+    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 16, 0, 1, 4, len(image), 6 + 16)
+    return directory + entry + image
+
+
 if __name__ == "__main__":
-    out = sys.argv[1] if len(sys.argv) > 1 else "icon_1.png"
-    with open(out, "wb") as f:
-        f.write(png(draw()))
+    pixels = draw()
+    for out in sys.argv[1:] or ["icon_1.png"]:
+        with open(out, "wb") as f:
+            f.write(ico(pixels) if out.endswith(".ico") else png(pixels))

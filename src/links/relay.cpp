@@ -12,10 +12,6 @@
 namespace velgor {
 namespace {
 
-int eventCode(int event) {
-    return event & 0xFFFF;
-}
-
 // The cause of a close event: the peer's close, or the error it carries.
 LinkDrop closeOf(int event) {
     const int error = eventError(event);

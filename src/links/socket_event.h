@@ -21,6 +21,11 @@ inline constexpr int FD_NONE = 0;  // nothing to report (a spurious wake-up)
 // socket notifications carry it. Does not consume anything.
 int pendingSocketEvent(int socket);
 
+// The event of an event word (FD_READ, FD_WRITE or FD_CLOSE).
+inline int eventCode(int event) {
+    return event & 0xFFFF;
+}
+
 // The error code of an event word (0 for none).
 inline int eventError(int event) {
     return (event >> 16) & 0xFFFF;

@@ -37,7 +37,10 @@ Relay& ControlsRig::relay() {
 }
 
 RelayControls& ControlsRig::controls() {
-    if (!controls_) controls_ = std::make_unique<RelayControls>(relay(), settingsDir_, view);
+    if (!controls_) {
+        ControlsView& shown = shownThrough_ != nullptr ? *shownThrough_ : view;
+        controls_ = std::make_unique<RelayControls>(relay(), settingsDir_, shown);
+    }
     return *controls_;
 }
 

@@ -81,6 +81,10 @@ class ControlsRig {
     // Whether the far end of a link has seen the connection closed.
     static bool peerClosed(int farEnd);
 
+    // The controls show through `other` instead of `view` (a real user
+    // interface); call before the first controls().
+    void showThrough(ControlsView& other) { shownThrough_ = &other; }
+
     // Makes every settings file write fail from now on (the directory goes
     // away; mode bits would not stop a root user).
     void makeSettingsUnwritable();
@@ -92,6 +96,7 @@ class ControlsRig {
 
   private:
     std::string settingsDir_;
+    ControlsView* shownThrough_ = nullptr;
     std::unique_ptr<ConsumerLock> lock_;
     std::unique_ptr<Relay> relay_;
     std::unique_ptr<RelayControls> controls_;

@@ -1,0 +1,148 @@
+// The Windows program's own parts, under wine: the relay's host on window
+// messages and the status lines (Cyrillic texts included).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "config/cp1251_literal.h"
+#include "links/relay.h"
+#include "shell/win/status_lines.h"
+#include "shell/win/win_relay_host.h"
+#include "shell/win/win_text.h"
+#include "shell/win/window_messages.h"
+#include "sys/consumer_lock.h"
+
+namespace velgor {
+namespace {
+
+// A hidden window of the test's thread that hands every message to the host, as
+// the main window's procedure does; message-only unless it is to hold children
+// (which need a display).
+class HostWindow {
+  public:
+    explicit HostWindow(WinRelayHost& host, bool messageOnly = true) {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &HostWindow::procedure;
+        windowClass.hInstance = ::GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "velgor-test-host";
+        ::RegisterClassA(&windowClass);
+        handle = ::CreateWindowExA(0, "velgor-test-host", "", 0, 0, 0, 585, 372,
+                                   messageOnly ? HWND_MESSAGE : nullptr, nullptr,
+                                   windowClass.hInstance, nullptr);
+        ::SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&host));
+    }
+    ~HostWindow() { ::DestroyWindow(handle); }
+
+    // Dispatches this thread's messages until `done` holds or 5 s pass.
+    template <typename Done>
+    bool pumpUntil(Done done) {
+        const ULONGLONG deadline = ::GetTickCount64() + 5000;
+        while (!done()) {
+            if (::GetTickCount64() > deadline) return false;
+            MSG message{};
+            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&message);
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        return true;
+    }
+
+    HWND handle = nullptr;
+
+  private:
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* host = reinterpret_cast<WinRelayHost*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (host != nullptr && host->handleMessage(message, wParam, lParam)) return 0;
+        return ::DefWindowProcA(window, message, wParam, lParam);
+    }
+};
+
+struct HostRig {
+    WinRelayHost host;
+    ConsumerLock lock;
+    Relay relay{host, nullptr, lock};
+    HostWindow window{host};
+    HostRig() { host.attach(window.handle, relay); }
+};
+
+TEST(WinRelayHost, RunsAnotherThreadsTaskOnTheMainThreadWhenItsMessageArrives) {
+    HostRig rig;
+    const DWORD mainThread = ::GetCurrentThreadId();
+    std::atomic<DWORD> ranOn{0};
+    std::atomic<int> result{-1};
+    std::thread asker([&] {
+        result = rig.host.runOnMainThread([&] { ranOn = ::GetCurrentThreadId(); }) ? 1 : 0;
+    });
+    EXPECT_TRUE(rig.window.pumpUntil([&] { return result.load() != -1; }));
+    asker.join();
+    EXPECT_EQ(result.load(), 1);
+    EXPECT_EQ(ranOn.load(), mainThread);
+    // On the main thread itself the task runs at once.
+    bool ranHere = false;
+    EXPECT_TRUE(rig.host.runOnMainThread([&] { ranHere = true; }));
+    EXPECT_TRUE(ranHere);
+}
+
+TEST(WinRelayHost, ShutdownLetsAWaitingThreadGoWithoutRunningItsTask) {
+    HostRig rig;
+    std::atomic<bool> ran{false};
+    std::atomic<int> result{-1};
+    std::thread asker([&] { result = rig.host.runOnMainThread([&] { ran = true; }) ? 1 : 0; });
+    // The request is queued (its wake-up posted) but not yet run.
+    MSG message{};
+    const ULONGLONG deadline = ::GetTickCount64() + 5000;
+    while (::PeekMessageA(&message, rig.window.handle, WM_STATUS_REFRESH, WM_STATUS_REFRESH,
+                          PM_NOREMOVE) == FALSE &&
+           ::GetTickCount64() < deadline) {
+        ::Sleep(5);
+    }
+    EXPECT_EQ(message.message, WM_STATUS_REFRESH);
+    rig.host.beginShutdown();
+    asker.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_FALSE(ran.load());
+    // Its message, handled afterwards, runs nothing; nor does a later request.
+    rig.window.pumpUntil([] { return true; });
+    EXPECT_FALSE(ran.load());
+    EXPECT_FALSE(rig.host.runOnMainThread([&] { ran = true; }));
+    EXPECT_FALSE(ran.load());
+}
+
+// A line's text as the program's Windows-1251 bytes.
+std::string textOf(HWND line) {
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(line, text, 1024);
+    return narrowToCp1251(text);
+}
+
+TEST(StatusLines, ScrollUpByReadingTheLinesBackAndShowBothLinks) {
+    WinRelayHost host;
+    HostWindow parent(host, false);
+    ASSERT_NE(parent.handle, nullptr);
+    MessageLog log;
+    StatusLines lines(log);
+    lines.create(parent.handle, ::GetModuleHandleA(nullptr), nullptr, nullptr);
+    ASSERT_NE(lines.consumerStatusLine(), nullptr);
+    for (int i = 1; i <= 19; ++i) lines.logLineShown("line " + std::to_string(i));
+    // The 19th text pushed the first out at the top.
+    EXPECT_EQ(textOf(lines.logLine(0)), "line 2");
+    EXPECT_EQ(textOf(lines.logLine(16)), "line 18");
+    EXPECT_EQ(textOf(lines.logLine(17)), "line 19");
+    // A text longer than a line holds is cut, not overrun.
+    lines.logLineShown(std::string(5000, 'x'));
+    EXPECT_EQ(textOf(lines.logLine(17)).size(), 1023u);
+
+    log.refreshStatusLines(7777, cp1251<u8"Связь разорвана">, 12345, "down");
+    lines.statusLinesChanged();
+    EXPECT_EQ(textOf(lines.sourceStatusLine()), log.sourceStatusLine());
+    EXPECT_EQ(textOf(lines.consumerStatusLine()), log.consumerStatusLine());
+    RECT box{};
+    ::GetWindowRect(lines.consumerStatusLine(), &box);
+    EXPECT_EQ(box.right - box.left, StatusLines::LINE_WIDTH);
+    EXPECT_EQ(box.bottom - box.top, StatusLines::LINE_HEIGHT);
+}
+
+}  // namespace
+}  // namespace velgor
