@@ -14,6 +14,13 @@
 
 namespace velgor {
 
+bool parseStrictIPv4(const char* text, Ipv4Address& address) {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, text, &parsed) != 1) return false;
+    address.networkOrder = parsed.s_addr;
+    return true;
+}
+
 bool lookUpIPv4(const std::string& host, Ipv4Address& address) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
