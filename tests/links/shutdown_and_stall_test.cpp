@@ -71,7 +71,8 @@ TEST(ShutdownTest, StopReturnsWhileAConnectHangs) {
     ASSERT_NE(full.probe(), INVALID_FD) << "could not make a connect hang";
     LinkRig rig;
     rig.setEndpoint(LINK_SOURCE, full.port());
-    rig.setEndpoint(LINK_CONSUMER, RefusingPort().port());
+    RefusingPort refusing;
+    rig.setEndpoint(LINK_CONSUMER, refusing.port());
     const int descriptors = openDescriptorCount();
     rig.startReconnecting();
     ASSERT_TRUE(rig.host.runUntil([&] { return rig.status(LINK_SOURCE) == CONNECTING; }, 3s));
@@ -94,7 +95,8 @@ TEST(ShutdownTest, StopReturnsWhileAConnectHangs) {
 // a main thread that is shutting down lets it go instead of leaving it waiting.
 TEST(ShutdownTest, StopReturnsWhileWaitingForTheMainThread) {
     LinkRig rig;
-    rig.setEndpoint(LINK_SOURCE, RefusingPort().port());
+    RefusingPort refusing;
+    rig.setEndpoint(LINK_SOURCE, refusing.port());
     const int descriptors = openDescriptorCount();
     rig.startReconnecting();
     std::this_thread::sleep_for(800ms);  // no pumping: the first refresh waits
@@ -124,7 +126,8 @@ TEST(ShutdownTest, StopEndsTheHandshakesSendLoop) {
     BusySends ops;
     LinkRig rig(ops);
     Listener consumer;
-    rig.setEndpoint(LINK_SOURCE, RefusingPort().port());
+    RefusingPort refusing;
+    rig.setEndpoint(LINK_SOURCE, refusing.port());
     rig.setEndpoint(LINK_CONSUMER, consumer.port());
     rig.startReconnecting();
     ASSERT_TRUE(rig.host.runUntil([&] { return ops.sends.load() >= 2; }, 5s));
