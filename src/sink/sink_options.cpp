@@ -1,11 +1,10 @@
 #include "sink/sink_options.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <charconv>
 #include <limits>
 #include <string_view>
+
+#include "sys/socket_calls.h"
 
 namespace velgor::sink {
 namespace {
@@ -18,8 +17,8 @@ template <typename Number>
 }
 
 bool isIpv4Address(const std::string& text) {
-    in_addr address{};
-    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+    Ipv4Address address;
+    return parseStrictIPv4(text.c_str(), address);
 }
 
 }  // namespace

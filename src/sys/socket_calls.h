@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "sys/unique_fd.h"
@@ -24,6 +26,8 @@ struct Ipv4Address {
 // A dotted address ("127.0.0.1"; the short forms inet_aton takes on POSIX);
 // false when the text is none.
 [[nodiscard]] bool parseDottedIPv4(const char* text, Ipv4Address& address);
+// Exactly four decimal numbers, dotted (inet_pton's rule); false for anything else.
+[[nodiscard]] bool parseStrictIPv4(const char* text, Ipv4Address& address);
 // The first IPv4 address the system's resolver gives for a name. Blocks for as
 // long as the resolver takes.
 [[nodiscard]] bool lookUpIPv4(const std::string& host, Ipv4Address& address);
@@ -57,6 +61,36 @@ void capSendBufferWhereUnseen(int socket);
 // waits, 0 at the peer's orderly close, -1 otherwise (lastSocketError() says
 // why; EWOULDBLOCK when nothing has come yet).
 [[nodiscard]] long peekSocket(int socket);
+
+// What pollSockets watches for and reports. SOCKET_READABLE is reported for the
+// peer's close, a reset and an error too: a read (or peekSocket) tells which.
+inline constexpr short SOCKET_READABLE = 0x1;
+inline constexpr short SOCKET_WRITABLE = 0x2;
+
+struct PolledSocket {
+    int socket = INVALID_FD;
+    short wanted = 0;  // SOCKET_READABLE and/or SOCKET_WRITABLE
+    short ready = 0;   // set by pollSockets
+};
+// The most sockets one pollSockets call takes.
+inline constexpr std::size_t MAX_POLLED_SOCKETS = 8;
+// Waits until one of `sockets` is ready or `timeout` has passed (a negative one
+// waits without limit): poll(2) on POSIX, where any descriptor may be watched,
+// WSAPoll on Windows, where only sockets may. Returns how many are ready (0 when
+// the time passed), or -1 on failure (lastSocketError() says why).
+[[nodiscard]] int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeout);
+
+// A TCP socket listening on address:port (port 0: any free one) that programs
+// started by the relay do not inherit, or an invalid one (lastSocketError() says
+// why).
+[[nodiscard]] UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog);
+// The next connection waiting on `listener`, not inherited either, or an invalid
+// one. It waits for one unless the listener is non-blocking.
+[[nodiscard]] UniqueFd acceptConnection(int listener);
+// The address and port of the socket's own end, and of its peer's; false on
+// failure.
+[[nodiscard]] bool socketAddress(int socket, Ipv4Address& address, std::uint16_t& port);
+[[nodiscard]] bool peerAddress(int socket, Ipv4Address& address, std::uint16_t& port);
 
 // Two connected stream sockets (a local socket pair on POSIX, a loopback TCP
 // connection on Windows). False, both left invalid, when they cannot be made.

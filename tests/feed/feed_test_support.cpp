@@ -3,12 +3,12 @@
 #ifdef _WIN32
 #include "sys/win/winsock_fd.h"
 #else
-#include <poll.h>
 #include <sys/socket.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
+#include <span>
 #include <stdexcept>
 #include <thread>
 
@@ -60,18 +60,12 @@ SOCKET native(int socket) {
 int fromNative(SOCKET socket) {
     return fromSocket(socket);
 }
-int pollSockets(pollfd* watch, unsigned long count, int timeoutMs) {
-    return ::WSAPoll(watch, count, timeoutMs);
-}
 #else
 int native(int socket) {
     return socket;
 }
 int fromNative(int socket) {
     return socket;
-}
-int pollSockets(pollfd* watch, nfds_t count, int timeoutMs) {
-    return ::poll(watch, count, timeoutMs);
 }
 #endif
 
@@ -130,8 +124,8 @@ std::string LoopbackPair::readPeer(std::size_t count, std::chrono::milliseconds 
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
-        pollfd watch{native(peer), POLLIN, 0};
-        if (pollSockets(&watch, 1, static_cast<int>(left.count())) <= 0) break;
+        PolledSocket watch{peer, SOCKET_READABLE, 0};
+        if (pollSockets(std::span(&watch, 1), left) <= 0) break;
         const long n =
             systemSocketOps().recv(peer, buffer, std::min(sizeof buffer, count - received.size()));
         if (n <= 0) break;

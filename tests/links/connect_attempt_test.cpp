@@ -1,10 +1,6 @@
 // Connection attempts on the source and consumer links: what each attempt shows,
 // what it leaves in the slot, and the reconnect thread's rhythm.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -105,11 +101,8 @@ TEST_P(ConnectAttemptTest, SuccessfulAttemptGoesUpAndShowsTheDottedAddress) {
         ASSERT_NE(socket, INVALID_SOCKET_HANDLE);
         EXPECT_EQ(rig.host.watchedSocket(link()), socket);
         EXPECT_EQ(rig.relay.noDataTicks(), 0);
-        int noDelay = 0;
-        socklen_t size = sizeof noDelay;
-        ASSERT_EQ(getsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
-        EXPECT_NE(noDelay, 0);
-        EXPECT_NE(fcntl(socket, F_GETFL) & O_NONBLOCK, 0);
+        EXPECT_TRUE(noDelayOn(socket));
+        EXPECT_TRUE(isNonBlocking(socket));
 
         rig.relay.dropLink(link());
         EXPECT_EQ(rig.state(link()), LINK_DOWN);

@@ -1,81 +1,102 @@
 #include "links/link_rig.h"
 
-#include <arpa/inet.h>
+#ifdef _WIN32
+#include "sys/win/winsock_fd.h"
+#else
 #include <dirent.h>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#endif
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "config/cp1251.h"
 #include "support/loopback_address.h"
+#include "sys/socket_calls.h"
 
 namespace velgor::test {
 namespace {
 
+// The few calls the rig makes that differ between POSIX sockets and Winsock.
+#ifdef _WIN32
+using socklen_t = int;
+SOCKET native(int socket) {
+    return toSocket(socket);
+}
+#else
+int native(int socket) {
+    return socket;
+}
+#endif
+
 // Binds a new socket to 127.0.0.1 on an ephemeral port; returns it and the port.
-int boundSocket(std::uint16_t& port, int receiveBuffer = 0) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket");
+UniqueFd boundSocket(std::uint16_t& port, int receiveBuffer = 0) {
+    UniqueFd socket = openTcpSocket();
+    if (!socket.valid()) throw std::runtime_error("socket");
     if (receiveBuffer > 0) {
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        ::setsockopt(native(socket.get()), SOL_SOCKET, SO_RCVBUF,
+                     reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     }
     sockaddr_in address = loopbackAddress(0);
     socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
+    if (::bind(native(socket.get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(native(socket.get()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         throw std::runtime_error("bind");
     }
     port = ntohs(address.sin_port);
-    return fd;
+    return socket;
 }
 
 constexpr auto ATTEMPT_LIMIT = 30s;
 
+// Whether the last socket call failed only because it would have had to wait.
+bool wouldWait(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
 }  // namespace
 
-Listener::Listener(int backlog, int receiveBuffer) {
-    fd_ = boundSocket(port_, receiveBuffer);
+Listener::Listener(int backlog, int receiveBuffer) : fd_(boundSocket(port_, receiveBuffer)) {
     // Non-blocking, so that tryAccept never waits.
-    if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0 ||
-        ::listen(fd_, backlog) != 0) {
+    if (!setNonBlocking(fd_.get(), true) || ::listen(native(fd_.get()), backlog) != 0) {
         throw std::runtime_error("listen");
     }
 }
 
-Listener::~Listener() {
-    ::close(fd_);
-}
-
 int Listener::tryAccept() const {
-    return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    UniqueFd accepted = acceptConnection(fd_.get());
+    if (accepted.valid() && !setNonBlocking(accepted.get(), true)) return INVALID_FD;
+    return accepted.release();
 }
 
-RefusingPort::RefusingPort() {
-    fd_ = boundSocket(port_);
-}
-RefusingPort::~RefusingPort() {
-    ::close(fd_);
+RefusingPort::RefusingPort() : fd_(boundSocket(port_)) {}
+
+Peer::Peer(int fd) : fd_(fd) {
+    if (fd_ != INVALID_FD && !setNonBlocking(fd_, true)) close();
 }
 
 Peer::Peer(Peer&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+    : fd_(std::exchange(other.fd_, INVALID_FD)),
       received_(std::move(other.received_)),
       closedByRelay_(other.closedByRelay_) {}
 
 Peer& Peer::operator=(Peer&& other) noexcept {
     if (this != &other) {
         close();
-        fd_ = std::exchange(other.fd_, -1);
+        fd_ = std::exchange(other.fd_, INVALID_FD);
         received_ = std::move(other.received_);
         closedByRelay_ = other.closedByRelay_;
     }
@@ -83,15 +104,15 @@ Peer& Peer::operator=(Peer&& other) noexcept {
 }
 
 bool Peer::readAvailable() {
-    if (fd_ < 0 || closedByRelay_) return false;
+    if (fd_ == INVALID_FD || closedByRelay_) return false;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        const long n = systemSocketOps().recv(fd_, buffer, sizeof buffer);
         if (n > 0) {
             received_.append(buffer, static_cast<std::size_t>(n));
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+        if (n < 0 && wouldWait(errno)) return true;
         closedByRelay_ = true;
         return false;
     }
@@ -100,8 +121,8 @@ bool Peer::readAvailable() {
 bool Peer::send(std::string_view bytes) const {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        const long n = systemSocketOps().send(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && wouldWait(errno)) {
             std::this_thread::sleep_for(1ms);
             continue;
         }
@@ -112,11 +133,87 @@ bool Peer::send(std::string_view bytes) const {
 }
 
 void Peer::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    UniqueFd closed(std::exchange(fd_, INVALID_FD));
 }
 
+#ifdef _WIN32
+namespace {
+
+// The system's handle table (NtQuerySystemInformation's
+// SystemExtendedHandleInformation): one entry per open handle of every process.
+using QuerySystemInformation = LONG(WINAPI*)(ULONG kind, void* into, ULONG size, ULONG* needed);
+constexpr ULONG EXTENDED_HANDLE_INFORMATION = 64;
+constexpr LONG INFO_LENGTH_MISMATCH = static_cast<LONG>(0xC0000004L);
+struct HandleEntry {
+    void* object;
+    ULONG_PTR process;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTraceIndex;
+    USHORT objectType;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleEntry entries[1];
+};
+
+// This process's entries in the system's handle table.
+std::vector<HandleEntry> handlesOfThisProcess() {
+    const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) throw std::runtime_error("NtQuerySystemInformation");
+    std::vector<unsigned char> table(1 << 16);
+    for (;;) {
+        ULONG needed = 0;
+        const LONG status = query(EXTENDED_HANDLE_INFORMATION, table.data(),
+                                  static_cast<ULONG>(table.size()), &needed);
+        if (status == INFO_LENGTH_MISMATCH) {
+            table.resize(std::max<std::size_t>(table.size() * 2, needed));
+            continue;
+        }
+        if (status != 0) throw std::runtime_error("the system's handle table");
+        break;
+    }
+    const auto& handles = *reinterpret_cast<const HandleTable*>(table.data());
+    const ULONG_PTR me = ::GetCurrentProcessId();
+    std::vector<HandleEntry> mine;
+    for (ULONG_PTR i = 0; i < handles.count; ++i) {
+        if (handles.entries[i].process == me) mine.push_back(handles.entries[i]);
+    }
+    return mine;
+}
+
+// The object type of a socket's handle (a file's, on Windows), found once.
+USHORT socketObjectType() {
+    static const USHORT type = [] {
+        const UniqueFd probe = openTcpSocket();
+        for (const HandleEntry& entry : handlesOfThisProcess()) {
+            if (entry.handle == static_cast<ULONG_PTR>(native(probe.get())))
+                return entry.objectType;
+        }
+        throw std::runtime_error("a socket that is not in the handle table");
+    }();
+    return type;
+}
+
+}  // namespace
+#endif
+
 int openDescriptorCount() {
+#ifdef _WIN32
+    // The handles of a socket's kind (sockets and files): the descriptors here.
+    // Threads and events are not counted: the run-time makes and keeps some as it
+    // likes. (GetProcessHandleCount would count them all, and answers 0 under wine.)
+    const USHORT type = socketObjectType();
+    int count = 0;
+    for (const HandleEntry& entry : handlesOfThisProcess()) {
+        if (entry.objectType == type) ++count;
+    }
+    return count;
+#else
     int count = 0;
     if (DIR* dir = ::opendir("/proc/self/fd")) {
         while (const dirent* entry = ::readdir(dir)) {
@@ -126,6 +223,43 @@ int openDescriptorCount() {
         --count;  // the directory's own descriptor
     }
     return count;
+#endif
+}
+
+bool noDelayOn(int socket) {
+    int noDelay = 0;
+    socklen_t size = sizeof noDelay;
+    if (::getsockopt(native(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&noDelay),
+                     &size) != 0) {
+        throw std::runtime_error("getsockopt TCP_NODELAY");
+    }
+    return noDelay != 0;
+}
+
+bool isNonBlocking(int socket) {
+#ifdef _WIN32
+    // Winsock cannot be asked; a receive with nothing to take tells. A blocking
+    // socket would wait, so a receive time-out keeps the question short.
+    const DWORD limit = 1000;
+    const DWORD none = 0;
+    const SOCKET s = native(socket);
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    char probe = 0;
+    const int got = ::recv(s, &probe, 1, MSG_PEEK);
+    const int error = ::WSAGetLastError();
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&none), sizeof none);
+    if (got != SOCKET_ERROR) throw std::runtime_error("isNonBlocking: data was waiting");
+    return error == WSAEWOULDBLOCK;
+#else
+    return (::fcntl(socket, F_GETFL) & O_NONBLOCK) != 0;
+#endif
+}
+
+void setSendBuffer(int socket, int bytes) {
+    if (::setsockopt(native(socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                     sizeof bytes) != 0) {
+        throw std::runtime_error("setsockopt SO_SNDBUF");
+    }
 }
 
 void StatusHistory::statusLinesChanged() {
@@ -155,16 +289,20 @@ void StatusHistory::clear() {
 
 TempConsumerLock::TempConsumerLock()
     : dir_([] {
-          char pattern[] = "/tmp/velgor-links-XXXXXX";
-          if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
-          return std::string(pattern);
+          std::random_device random;
+          const auto base = std::filesystem::temp_directory_path();
+          for (int attempt = 0; attempt < 100; ++attempt) {
+              auto candidate = base / ("velgor-links-" + std::to_string(random()));
+              if (std::filesystem::create_directory(candidate)) return candidate.string();
+          }
+          throw std::runtime_error("no temporary directory");
       }()),
       lock_(dir_) {}
 
 TempConsumerLock::~TempConsumerLock() {
     lock_ = ConsumerLock(std::string());  // closes the lock file
-    ::unlink((dir_ + "/" + CONSUMER_LOCK_NAME).c_str());
-    ::rmdir(dir_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
 }
 
 LinkRig::LinkRig(SocketOps& ops, CompressFn compress)

@@ -13,6 +13,7 @@
 #include "shell/platform/poll_relay_host.h"
 #include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"
+#include "sys/unique_fd.h"
 
 namespace velgor::test {
 
@@ -23,17 +24,15 @@ class Listener {
   public:
     // receiveBuffer > 0 sets SO_RCVBUF before listening (accepted sockets inherit it).
     explicit Listener(int backlog = 8, int receiveBuffer = 0);
-    ~Listener();
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
 
     std::uint16_t port() const { return port_; }
-    // A connection waiting in the backlog, or -1; never blocks.
+    // A connection waiting in the backlog (non-blocking, the caller's to close),
+    // or INVALID_FD; never blocks.
     int tryAccept() const;
 
   private:
-    int fd_ = -1;
     std::uint16_t port_ = 0;
+    UniqueFd fd_;
 };
 
 // A port on 127.0.0.1 where nothing listens (a bound, non-listening socket holds
@@ -41,26 +40,24 @@ class Listener {
 class RefusingPort {
   public:
     RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
     std::uint16_t port() const { return port_; }
 
   private:
-    int fd_ = -1;
     std::uint16_t port_ = 0;
+    UniqueFd fd_;
 };
 
 // The far end of one relay connection, as the receiver or the consumer holds it.
+// It owns the socket, which it makes non-blocking.
 class Peer {
   public:
     Peer() = default;
-    explicit Peer(int fd) : fd_(fd) {}
+    explicit Peer(int fd);
     ~Peer() { close(); }
     Peer(Peer&& other) noexcept;
     Peer& operator=(Peer&& other) noexcept;
 
-    bool connected() const { return fd_ >= 0; }
+    bool connected() const { return fd_ != INVALID_FD; }
     int fd() const { return fd_; }
     // Takes whatever has arrived, without waiting. Returns false once the relay
     // has closed its end (everything it sent has then been taken).
@@ -72,13 +69,20 @@ class Peer {
     void close();
 
   private:
-    int fd_ = -1;
+    int fd_ = INVALID_FD;
     std::string received_;
     bool closedByRelay_ = false;
 };
 
-// Descriptors open in this process right now.
+// Descriptors open in this process right now (on Windows: handles, sockets
+// among them).
 int openDescriptorCount();
+
+// What a socket's options say: send coalescing off, non-blocking mode.
+bool noDelayOn(int socket);
+bool isNonBlocking(int socket);
+// Sets a socket's send buffer (SO_SNDBUF).
+void setSendBuffer(int socket, int bytes);
 
 // The status texts each link showed, in UTF-8, in the order the status lines
 // were rewritten; a refresh that changed nothing for a link adds nothing.

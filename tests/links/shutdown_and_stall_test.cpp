@@ -1,21 +1,18 @@
 // Shutdown never waits for the connecting thread's blocking steps, and a
 // consumer that stops reading never holds up the relay.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "links/link_rig.h"
 #include "links/socket_event.h"
+#include "sys/socket_calls.h"
 
 namespace velgor::test {
 namespace {
@@ -32,36 +29,30 @@ const std::size_t HANDSHAKE_BYTES = HANDSHAKE_TEXT.size();
 class FullListener {
   public:
     FullListener() : listener_(0) {
-        for (int i = 0; i < 16 && probe < 0; ++i) {
-            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(listener_.port());
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            if (stillConnecting(s, 200ms)) {
-                probe = s;
+        Ipv4Address loopback;
+        if (!parseDottedIPv4("127.0.0.1", loopback)) return;
+        for (int i = 0; i < 16 && !probe_.valid(); ++i) {
+            UniqueFd s = openTcpSocket();
+            if (!s.valid() || !setNonBlocking(s.get(), true)) continue;
+            (void)startConnect(s.get(), loopback, listener_.port());
+            if (stillConnecting(s.get(), 200ms)) {
+                probe_ = std::move(s);
             } else {
-                fillers_.push_back(s);
+                fillers_.push_back(std::move(s));
             }
         }
     }
-    ~FullListener() {
-        for (int s : fillers_) ::close(s);
-        if (probe >= 0) ::close(probe);
-    }
     std::uint16_t port() const { return listener_.port(); }
+    int probe() const { return probe_.get(); }
 
     static bool stillConnecting(int socket, std::chrono::milliseconds wait) {
-        pollfd watch{socket, POLLOUT, 0};
-        return ::poll(&watch, 1, static_cast<int>(wait.count())) == 0;
+        return waitForConnect(socket, wait) == ConnectState::Pending;
     }
-
-    int probe = -1;
 
   private:
     Listener listener_;
-    std::vector<int> fillers_;
+    std::vector<UniqueFd> fillers_;
+    UniqueFd probe_;
 };
 
 // Stops the reconnect thread the way shutdown does (the host refuses main-thread
@@ -77,10 +68,11 @@ Clock::duration shutDown(LinkRig& rig) {
 // system would still be trying, and the attempt's socket is closed.
 TEST(ShutdownTest, StopReturnsWhileAConnectHangs) {
     FullListener full;
-    ASSERT_GE(full.probe, 0) << "could not make a connect hang";
+    ASSERT_NE(full.probe(), INVALID_FD) << "could not make a connect hang";
     LinkRig rig;
     rig.setEndpoint(LINK_SOURCE, full.port());
-    rig.setEndpoint(LINK_CONSUMER, RefusingPort().port());
+    RefusingPort refusing;
+    rig.setEndpoint(LINK_CONSUMER, refusing.port());
     const int descriptors = openDescriptorCount();
     rig.startReconnecting();
     ASSERT_TRUE(rig.host.runUntil([&] { return rig.status(LINK_SOURCE) == CONNECTING; }, 3s));
@@ -89,7 +81,7 @@ TEST(ShutdownTest, StopReturnsWhileAConnectHangs) {
 
     const auto took = shutDown(rig);
 
-    EXPECT_TRUE(FullListener::stillConnecting(full.probe, 0ms))
+    EXPECT_TRUE(FullListener::stillConnecting(full.probe(), 0ms))
         << "the stop came only after the system gave up connecting";
     EXPECT_LT(took, 1s);
     EXPECT_NE(rig.state(LINK_SOURCE), LINK_UP);
@@ -103,7 +95,8 @@ TEST(ShutdownTest, StopReturnsWhileAConnectHangs) {
 // a main thread that is shutting down lets it go instead of leaving it waiting.
 TEST(ShutdownTest, StopReturnsWhileWaitingForTheMainThread) {
     LinkRig rig;
-    rig.setEndpoint(LINK_SOURCE, RefusingPort().port());
+    RefusingPort refusing;
+    rig.setEndpoint(LINK_SOURCE, refusing.port());
     const int descriptors = openDescriptorCount();
     rig.startReconnecting();
     std::this_thread::sleep_for(800ms);  // no pumping: the first refresh waits
@@ -133,7 +126,8 @@ TEST(ShutdownTest, StopEndsTheHandshakesSendLoop) {
     BusySends ops;
     LinkRig rig(ops);
     Listener consumer;
-    rig.setEndpoint(LINK_SOURCE, RefusingPort().port());
+    RefusingPort refusing;
+    rig.setEndpoint(LINK_SOURCE, refusing.port());
     rig.setEndpoint(LINK_CONSUMER, consumer.port());
     rig.startReconnecting();
     ASSERT_TRUE(rig.host.runUntil([&] { return ops.sends.load() >= 2; }, 5s));
@@ -162,8 +156,7 @@ class SlowConsumerTest : public ::testing::Test {
         ASSERT_TRUE(receiver.connected() && feed.connected());
         // A small send buffer too, so that what the consumer does not take soon
         // waits in the relay's own queue.
-        const int relaySocket = rig.socketOf(LINK_CONSUMER);
-        ::setsockopt(relaySocket, SOL_SOCKET, SO_SNDBUF, &SMALL_BUFFER, sizeof SMALL_BUFFER);
+        setSendBuffer(rig.socketOf(LINK_CONSUMER), SMALL_BUFFER);
     }
     void TearDown() override { rig.stopReconnecting(); }
 

@@ -52,7 +52,7 @@ TEST(ConsoleEventLoop, TicksIdleUntilAHandedOverTaskRaisesTheQuitSignal) {
     host.setTicking(true);
     const auto start = Clock::now();
     const rusage before = threadUsage();
-    host.run(quit);
+    host.run(quit.readFd(), [&] { return quit.takeQuit(); });
     const rusage after = threadUsage();
     asker.join();
 

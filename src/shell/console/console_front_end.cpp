@@ -70,7 +70,7 @@ int runConsole(const FrontEndArgs& args) {
         std::fprintf(stderr, "velgor: relay running (console); Ctrl-C ends it\n");
     }
 
-    host.run(quit);
+    host.run(quit.readFd(), [&] { return quit.takeQuit(); });
 
     service.stopping();
     host.beginShutdown();

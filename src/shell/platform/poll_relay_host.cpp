@@ -1,15 +1,14 @@
 #include "shell/platform/poll_relay_host.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 
 #include "links/relay.h"
 #include "links/socket_event.h"
-#include "shell/platform/quit_signal_pipe.h"
+#include "sys/socket_calls.h"
 
 namespace velgor {
 
@@ -21,7 +20,7 @@ PollRelayHost::PollRelayHost() : mainThread_(std::this_thread::get_id()) {
         // Only when the process is out of descriptors, at start-up: without it no
         // connection could ever be made, so say so and end.
         errno = tasks_.wakeUpError();
-        std::perror("velgor: cannot start (eventfd)");
+        std::perror("velgor: cannot start (no main-thread wake-up)");
         std::exit(EXIT_FAILURE);
     }
 }
@@ -70,9 +69,9 @@ int PollRelayHost::eventsDelivered(int link, int event) const {
     return 0;
 }
 
-void PollRelayHost::run(QuitSignalPipe& quit) {
+void PollRelayHost::run(int quitFd, const std::function<bool()>& quitAsked) {
     for (;;) {
-        if (step(FOREVER, quit.readFd()) && quit.takeQuit()) return;
+        if (step(FOREVER, quitFd) && quitAsked()) return;
     }
 }
 
@@ -100,39 +99,39 @@ bool PollRelayHost::runUntil(const std::function<bool()>& done, milliseconds tim
 bool PollRelayHost::step(milliseconds wait, int quitFd) {
     runQueuedTasks();
 
-    // poll's timeout: -1 waits for an event however long it takes.
-    int timeout = wait == FOREVER ? -1 : static_cast<int>(wait.count());
+    // A negative wait has no limit.
+    milliseconds timeout = wait == FOREVER ? milliseconds{-1} : wait;
     if (ticking_) {
         // Rounded up, so that the loop never wakes just before the tick is due.
         const auto untilTick = std::chrono::ceil<milliseconds>(nextTick_ - Clock::now());
-        const auto limit = std::clamp(untilTick, milliseconds{0}, wait);
-        timeout = static_cast<int>(limit.count());
+        timeout = std::clamp(untilTick, milliseconds{0}, wait);
     }
 
-    std::array<pollfd, 2 + LINK_COUNT> fds{};
+    std::array<PolledSocket, 2 + LINK_COUNT> polled{};
     std::array<int, LINK_COUNT> links{};
     std::size_t count = 0;
-    fds[count++] = pollfd{tasks_.wakeFd(), POLLIN, 0};
+    polled[count++] = PolledSocket{tasks_.wakeFd(), SOCKET_READABLE, 0};
     std::size_t linkCount = 0;
     for (int link = 0; link < LINK_COUNT; ++link) {
         const auto i = static_cast<std::size_t>(link);
         if (watched_[i] < 0) continue;
-        const short wanted = watchingRoom_[i] ? POLLIN | POLLOUT : POLLIN;
-        fds[count++] = pollfd{watched_[i], wanted, 0};
+        const auto wanted = static_cast<short>(watchingRoom_[i] ? SOCKET_READABLE | SOCKET_WRITABLE
+                                                                : SOCKET_READABLE);
+        polled[count++] = PolledSocket{watched_[i], wanted, 0};
         links[linkCount++] = link;
     }
     const std::size_t quitIndex = count;
-    if (quitFd >= 0) fds[count++] = pollfd{quitFd, POLLIN, 0};
+    if (quitFd >= 0) polled[count++] = PolledSocket{quitFd, SOCKET_READABLE, 0};
 
     bool quitAsked = false;
-    const int ready = ::poll(fds.data(), count, timeout);
+    const int ready = pollSockets(std::span(polled.data(), count), timeout);
     if (ready > 0) {
         runQueuedTasks();
         for (std::size_t i = 0; i < linkCount; ++i) {
-            const pollfd& fd = fds[i + 1];
-            if (fd.revents != 0) deliverEvent(links[i], fd.fd, fd.revents);
+            const PolledSocket& socket = polled[i + 1];
+            if (socket.ready != 0) deliverEvent(links[i], socket.socket, socket.ready);
         }
-        quitAsked = quitFd >= 0 && fds[quitIndex].revents != 0;
+        quitAsked = quitFd >= 0 && polled[quitIndex].ready != 0;
     }
 
     if (ticking_ && Clock::now() >= nextTick_) {
@@ -149,16 +148,16 @@ void PollRelayHost::tick() {
     for (const auto& duty : tickDuties_) duty();
 }
 
-void PollRelayHost::deliverEvent(int link, int socket, short revents) {
+void PollRelayHost::deliverEvent(int link, int socket, short ready) {
     const auto i = static_cast<std::size_t>(link);
     // An earlier handler of this pass may have dropped the link.
     if (watched_[i] != socket || relay_ == nullptr) return;
-    if ((revents & POLLOUT) != 0 && watchingRoom_[i] && link == LINK_CONSUMER) {
+    if ((ready & SOCKET_WRITABLE) != 0 && watchingRoom_[i] && link == LINK_CONSUMER) {
         ++writeEvents_[i];
         relay_->handleConsumerEvent(socket, FD_WRITE);
         if (watched_[i] != socket) return;
     }
-    if ((revents & ~POLLOUT) == 0) return;
+    if ((ready & SOCKET_READABLE) == 0) return;
     const int event = pendingSocketEvent(socket);
     if (event == FD_NONE) return;
     if ((event & 0xFFFF) == FD_READ) ++readEvents_[i];
@@ -180,9 +179,8 @@ bool PollRelayHost::runOneTask(milliseconds timeout) {
         const auto now = Clock::now();
         if (now >= deadline) return false;
         // The wake-up is readable exactly while a task waits.
-        pollfd wakeUp{tasks_.wakeFd(), POLLIN, 0};
-        const auto wait = std::chrono::ceil<milliseconds>(deadline - now);
-        ::poll(&wakeUp, 1, static_cast<int>(wait.count()));
+        PolledSocket wakeUp{tasks_.wakeFd(), SOCKET_READABLE, 0};
+        (void)pollSockets(std::span(&wakeUp, 1), std::chrono::ceil<milliseconds>(deadline - now));
     }
 }
 

@@ -13,11 +13,10 @@
 namespace velgor {
 
 class Relay;
-class QuitSignalPipe;
 
-// The relay's host on a poll(2) loop of its own, without Qt: the console's event
-// loop, and the tests' (which drive it step by step). The thread that creates it
-// is the main thread.
+// The relay's host on a poll loop of its own, without Qt (pollSockets: poll(2) on
+// POSIX, WSAPoll on Windows): the console's event loop, and the tests' (which
+// drive it step by step). The thread that creates it is the main thread.
 //
 // - runOnMainThread from another thread hands the task over through
 //   MainThreadTasks, whose wake-up descriptor the loop polls: it waits until the
@@ -53,8 +52,9 @@ class PollRelayHost : public RelayHost {
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;
 
-    // The program's loop: runs until `quit` is asked to end it.
-    void run(QuitSignalPipe& quit);
+    // The program's loop: runs until `quitAsked` holds, asked each time `quitFd`
+    // (the program's quit signal; on Windows a socket) has become readable.
+    void run(int quitFd, const std::function<bool()>& quitAsked);
 
     // Runs the loop for `duration`.
     void pump(std::chrono::milliseconds duration);
@@ -79,7 +79,7 @@ class PollRelayHost : public RelayHost {
     // given; returns whether it became readable), events, a due tick.
     bool step(std::chrono::milliseconds wait, int quitFd = -1);
     void runQueuedTasks() { tasksRun_ += tasks_.runPending(); }
-    void deliverEvent(int link, int socket, short revents);
+    void deliverEvent(int link, int socket, short ready);
     void tick();
 
     std::thread::id mainThread_;

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,8 +10,10 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <cstring>
+#include <climits>
 
 #include "sys/socket_ops.h"
 
@@ -42,31 +43,6 @@ bool parseDottedIPv4(const char* text, Ipv4Address& address) {
     if (inet_aton(text, &parsed) == 0) return false;
     address.networkOrder = parsed.s_addr;
     return true;
-}
-
-bool lookUpIPv4(const std::string& host, Ipv4Address& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &results);
-    bool found = false;
-    if (rc == 0 && results != nullptr && results->ai_addr != nullptr) {
-        sockaddr_in first{};
-        std::memcpy(&first, results->ai_addr, sizeof first);
-        address.networkOrder = first.sin_addr.s_addr;
-        found = true;
-    }
-    if (results != nullptr) freeaddrinfo(results);
-    return found;
-}
-
-std::string dottedIPv4(Ipv4Address address) {
-    in_addr raw{};
-    raw.s_addr = address.networkOrder;
-    char dotted[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &raw, dotted, sizeof dotted) == nullptr) return {};
-    return dotted;
 }
 
 UniqueFd openTcpSocket() {
@@ -116,6 +92,83 @@ void capSendBufferWhereUnseen(int) {
 long peekSocket(int socket) {
     char probe = 0;
     return ::recv(socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+}
+
+int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeout) {
+    std::array<pollfd, MAX_POLLED_SOCKETS> fds{};
+    if (sockets.size() > fds.size()) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        int events = 0;
+        if ((sockets[i].wanted & SOCKET_READABLE) != 0) events |= POLLIN;
+        if ((sockets[i].wanted & SOCKET_WRITABLE) != 0) events |= POLLOUT;
+        fds[i] = pollfd{sockets[i].socket, static_cast<short>(events), 0};
+    }
+    const int wait =
+        timeout.count() < 0 ? -1 : static_cast<int>(std::min<long long>(timeout.count(), INT_MAX));
+    const int ready = ::poll(fds.data(), sockets.size(), wait);
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        const short seen = ready > 0 ? fds[i].revents : short{0};
+        int found = 0;
+        if ((seen & POLLOUT) != 0) found |= SOCKET_WRITABLE;
+        // Data, the peer's close (POLLHUP), an error or a descriptor gone bad.
+        if ((seen & ~POLLOUT) != 0) found |= SOCKET_READABLE;
+        sockets[i].ready = static_cast<short>(found);
+    }
+    return ready;
+}
+
+UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog) {
+    UniqueFd listener = openTcpSocket();
+    if (!listener.valid()) return {};
+    // A restarted listener may take its port again at once while the old
+    // connections linger.
+    const int on = 1;
+    (void)setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = address.networkOrder;
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
+        ::listen(listener.get(), backlog) != 0) {
+        return {};
+    }
+    return listener;
+}
+
+UniqueFd acceptConnection(int listener) {
+    int fd;
+    do {
+        fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return UniqueFd(fd);
+}
+
+namespace {
+
+template <typename Query>
+bool endpointOf(int socket, Query query, Ipv4Address& address, std::uint16_t& port) {
+    sockaddr_in where{};
+    socklen_t length = sizeof where;
+    if (query(socket, reinterpret_cast<sockaddr*>(&where), &length) != 0 ||
+        where.sin_family != AF_INET) {
+        return false;
+    }
+    address.networkOrder = where.sin_addr.s_addr;
+    port = ntohs(where.sin_port);
+    return true;
+}
+
+}  // namespace
+
+bool socketAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
+    return endpointOf(socket, ::getsockname, address, port);
+}
+
+bool peerAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
+    return endpointOf(socket, ::getpeername, address, port);
 }
 
 bool makeSocketPair(UniqueFd& first, UniqueFd& second) {

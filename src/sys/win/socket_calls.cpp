@@ -1,8 +1,9 @@
 #include "sys/socket_calls.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <utility>
 
 #include "sys/socket_ops.h"
@@ -70,6 +71,10 @@ int errnoFromWinsock(int error) {
             return EFAULT;
         case WSAEACCES:
             return EACCES;
+        case WSAEADDRINUSE:
+            return EADDRINUSE;
+        case WSAEADDRNOTAVAIL:
+            return EADDRNOTAVAIL;
         default:
             return error;
     }
@@ -110,31 +115,6 @@ bool parseDottedIPv4(const char* text, Ipv4Address& address) {
     if (::inet_pton(AF_INET, text, &strict) != 1) return false;
     address.networkOrder = strict.s_addr;
     return true;
-}
-
-bool lookUpIPv4(const std::string& host, Ipv4Address& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &results);
-    bool found = false;
-    if (rc == 0 && results != nullptr && results->ai_addr != nullptr) {
-        sockaddr_in first{};
-        std::memcpy(&first, results->ai_addr, sizeof first);
-        address.networkOrder = first.sin_addr.s_addr;
-        found = true;
-    }
-    if (results != nullptr) ::freeaddrinfo(results);
-    return found;
-}
-
-std::string dottedIPv4(Ipv4Address address) {
-    in_addr raw{};
-    raw.s_addr = address.networkOrder;
-    char dotted[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &raw, dotted, sizeof dotted) == nullptr) return {};
-    return dotted;
 }
 
 UniqueFd openTcpSocket() {
@@ -214,6 +194,85 @@ long peekSocket(int socket) {
     char probe = 0;
     const int n = ::recv(s, &probe, 1, MSG_PEEK);
     return n == SOCKET_ERROR ? -1 : n;
+}
+
+int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeout) {
+    std::array<WSAPOLLFD, MAX_POLLED_SOCKETS> fds{};
+    if (sockets.size() > fds.size()) {
+        ::WSASetLastError(WSAEINVAL);
+        return -1;
+    }
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        // WSAPoll refuses flags it does not know (POLLPRI among them).
+        int events = 0;
+        if ((sockets[i].wanted & SOCKET_READABLE) != 0) events |= POLLRDNORM;
+        if ((sockets[i].wanted & SOCKET_WRITABLE) != 0) events |= POLLWRNORM;
+        fds[i] = WSAPOLLFD{toSocket(sockets[i].socket), static_cast<short>(events), 0};
+    }
+    const INT wait =
+        timeout.count() < 0 ? -1 : static_cast<INT>(std::min<long long>(timeout.count(), INT_MAX));
+    const int ready = ::WSAPoll(fds.data(), static_cast<ULONG>(sockets.size()), wait);
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        const short seen = ready > 0 ? fds[i].revents : short{0};
+        int found = 0;
+        if ((seen & POLLWRNORM) != 0) found |= SOCKET_WRITABLE;
+        // Data, the peer's close (POLLHUP), a reset or error, a socket gone bad.
+        if ((seen & ~POLLWRNORM) != 0) found |= SOCKET_READABLE;
+        sockets[i].ready = static_cast<short>(found);
+    }
+    return ready == SOCKET_ERROR ? -1 : ready;
+}
+
+UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog) {
+    // No SO_REUSEADDR: on Windows it would let another socket take the port; a
+    // new listener binds past lingering connections without it.
+    UniqueFd listener = openTcpSocket();
+    if (!listener.valid()) return {};
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = ::htons(port);
+    where.sin_addr.s_addr = address.networkOrder;
+    const SOCKET s = toSocket(listener.get());
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
+        ::listen(s, backlog) != 0) {
+        return {};
+    }
+    return listener;
+}
+
+UniqueFd acceptConnection(int listener) {
+    UniqueFd accepted(fromSocket(::accept(toSocket(listener), nullptr, nullptr)));
+    // An accepted socket may be inherited whatever its listener was.
+    if (accepted.valid()) {
+        (void)::SetHandleInformation(reinterpret_cast<HANDLE>(toSocket(accepted.get())),
+                                     HANDLE_FLAG_INHERIT, 0);
+    }
+    return accepted;
+}
+
+namespace {
+
+template <typename Query>
+bool endpointOf(int socket, Query query, Ipv4Address& address, std::uint16_t& port) {
+    sockaddr_in where{};
+    int length = sizeof where;
+    if (query(toSocket(socket), reinterpret_cast<sockaddr*>(&where), &length) != 0 ||
+        where.sin_family != AF_INET) {
+        return false;
+    }
+    address.networkOrder = where.sin_addr.s_addr;
+    port = ::ntohs(where.sin_port);
+    return true;
+}
+
+}  // namespace
+
+bool socketAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
+    return endpointOf(socket, ::getsockname, address, port);
+}
+
+bool peerAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
+    return endpointOf(socket, ::getpeername, address, port);
 }
 
 bool makeSocketPair(UniqueFd& first, UniqueFd& second) {
