@@ -20,8 +20,8 @@ inline constexpr std::chrono::milliseconds CONSUMER_LOCK_RECHECK{10000};
 // The lock around each data send on the consumer link, held by one holder at a
 // time across all processes of the user. It is a robust process-shared mutex in
 // the small file "winstfiledir" in the user's runtime directory, which every
-// holder maps: taking and freeing it free of contention costs no system call,
-// and a waiter is woken as soon as it is freed. A holder that dies, even by
+// holder maps: taking and freeing it free of contention costs no system call.
+// A waiter tries again after short, growing pauses. A holder that dies, even by
 // SIGKILL, leaves it free: the kernel marks it as left by a dead owner, and the
 // next holder takes it and makes it consistent again. (Setting the mutex up in
 // a new file happens under an advisory lock on the file.)
@@ -74,6 +74,8 @@ class ConsumerLock {
     [[nodiscard]] bool openFile();
     void closeFile();
     [[nodiscard]] bool fileStillNamed() const;
+    // One try at the mutex: 0 when taken, EBUSY while another holder has it.
+    [[nodiscard]] int tryTake();
 
     UniqueFd fd_;
     Shared* shared_ = nullptr;  // the file's mapping

@@ -5,19 +5,24 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 namespace velgor {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Pauses between tries while another holder has the lock.
+constexpr std::chrono::microseconds FIRST_RETRY_PAUSE{200};
+constexpr std::chrono::microseconds LONGEST_RETRY_PAUSE{5000};
 
 // The lock file's mode: private to the user; the sticky bit asks clean-ups of
 // the runtime directory to leave the file alone.
@@ -48,16 +53,6 @@ bool isDirectory(const char* path) {
         rc = ::flock(fd, operation);
     } while (rc != 0 && errno == EINTR);
     return rc;
-}
-
-// The deadline `limit` from now on CLOCK_MONOTONIC, which the wait measures.
-timespec monotonicDeadline(std::chrono::milliseconds limit) {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const auto total = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) + limit;
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(total);
-    return timespec{static_cast<time_t>(seconds.count()),
-                    static_cast<long>(std::chrono::nanoseconds(total - seconds).count())};
 }
 
 }  // namespace
@@ -193,17 +188,28 @@ bool ConsumerLock::acquire(std::chrono::milliseconds limit) {
         nextRecheck_ = Clock::now() + recheckInterval_;
     }
 
-    // No wait at all: one try. A holder that died leaves the mutex to the next
-    // taker, which makes it consistent again.
-    int rc = 0;
-    if (limit.count() <= 0) {
-        rc = ::pthread_mutex_trylock(&shared_->mutex);
-    } else {
-        const timespec deadline = monotonicDeadline(limit);
-        rc = ::pthread_mutex_clocklock(&shared_->mutex, CLOCK_MONOTONIC, &deadline);
+    // Tries, pausing between tries while another holder has it: short pauses
+    // at first (the lock is normally held for one send), growing to a few
+    // milliseconds. Only tries, never a timed wait: the wait is measured on the
+    // monotonic clock, which a change of the wall clock cannot stretch.
+    const auto deadline = Clock::now() + limit;
+    auto pause = std::chrono::duration_cast<Clock::duration>(FIRST_RETRY_PAUSE);
+    for (;;) {
+        const int rc = tryTake();
+        if (rc == 0) return held_ = true;
+        if (rc != EBUSY) return false;  // a mutex that cannot be used at all
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min<Clock::duration>(pause * 2, LONGEST_RETRY_PAUSE);
     }
+}
+
+int ConsumerLock::tryTake() {
+    int rc = ::pthread_mutex_trylock(&shared_->mutex);
+    // A holder that died left the mutex to this taker, which makes it consistent.
     if (rc == EOWNERDEAD) rc = ::pthread_mutex_consistent(&shared_->mutex);
-    return held_ = rc == 0;
+    return rc;
 }
 
 void ConsumerLock::release() {
