@@ -36,13 +36,14 @@ HWND MainWindow::create() {
 
 LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+        // The messages of the creation itself come before CreateWindowExW returns.
+        auto* self = static_cast<MainWindow*>(
+            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
-    self->window_ = window;
     return self->handle(message, wParam, lParam);
 }
 
