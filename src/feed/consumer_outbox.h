@@ -17,6 +17,13 @@ namespace velgor {
 // lines of one that falls behind for good are never more than about ten seconds
 // old when they go out.
 inline constexpr std::size_t CONSUMER_OUTBOX_BOUND = 2 * 1024 * 1024;
+// Once this much waits, the receiver is held back (its bytes wait in the system
+// and in the receiver itself) until the queue is down to CONSUMER_RESUME_MARK: a
+// consumer that is slower than the receiver for a while then loses no line. Half
+// the bound leaves far more room than one read can add (a 64 KiB block gives at
+// most twice its size in lines), so the bound is only a safety net.
+inline constexpr std::size_t CONSUMER_HOLD_MARK = CONSUMER_OUTBOX_BOUND / 2;
+inline constexpr std::size_t CONSUMER_RESUME_MARK = CONSUMER_OUTBOX_BOUND / 4;
 // How long a consumer may take no byte while data waits for it: the 15 pauses of
 // 300 ms the send loop used to give a line, counted in 100 ms ticks.
 inline constexpr int CONSUMER_STALL_TICKS = 45;

@@ -80,8 +80,11 @@ void Relay::tickDuties() {
     const RelaySettings& settings = this->settings();
     if (settings.compressEnabled != 0) sender_.advanceBatchClock();
     if (links_.isUp(LINK_CONSUMER)) sender_.flushIfDue(links_.slot(LINK_CONSUMER).socket.get());
-    // One read-modify-write: a reset by the connecting thread is never lost.
-    const std::int32_t ticks = noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
+    // One read-modify-write: a reset by the connecting thread is never lost. While
+    // the relay itself holds the receiver back, its silence is not the receiver's.
+    const std::int32_t ticks =
+        sourceHeld_ ? noDataTicks_.load(std::memory_order_relaxed)
+                    : noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (ticks > settings.noDataLimit) {
         noDataTicks_.store(0, std::memory_order_relaxed);
         if (settings.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) {
@@ -123,11 +126,23 @@ void Relay::pushToConsumer() {
             return;
         case ConsumerOutbox::Push::Waiting:
             watchConsumerRoom(true);
-            return;
+            break;
         case ConsumerOutbox::Push::Empty:
             watchConsumerRoom(false);
-            return;
+            break;
     }
+    holdSourceWhileQueueFull();
+}
+
+void Relay::holdSourceWhileQueueFull() {
+    const std::size_t queued = outbox_.queued();
+    holdSource(sourceHeld_ ? queued > CONSUMER_RESUME_MARK : queued >= CONSUMER_HOLD_MARK);
+}
+
+void Relay::holdSource(bool on) {
+    if (on == sourceHeld_ || (on && !links_.isUp(LINK_SOURCE))) return;
+    sourceHeld_ = on;
+    host_.holdReading(LINK_SOURCE, links_.slot(LINK_SOURCE).socket.get(), on);
 }
 
 void Relay::watchConsumerRoom(bool on) {
@@ -297,10 +312,14 @@ void Relay::dropLink(int link, LinkDrop why) {
         // What waited for this connection was meant to follow its handshake only.
         outbox_.close();
         watchingConsumerRoom_ = false;
+        holdSource(false);
     }
     // What the lost connection left half-assembled can never be finished: the
     // next connection's stream starts afresh.
-    if (link == LINK_SOURCE) decoder_.reset();
+    if (link == LINK_SOURCE) {
+        decoder_.reset();
+        sourceHeld_ = false;  // the host forgot the hold with the socket
+    }
     links_.setStatusText(link, link_texts::DROPPED);
     refreshStatusLines();
     slot.state.store(LINK_DOWN, std::memory_order_release);

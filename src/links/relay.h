@@ -85,6 +85,8 @@ class Relay : private LineOutlet {
     const ConsumerOutbox& consumerOutbox() const { return outbox_; }
 
     std::int32_t noDataTicks() const { return noDataTicks_.load(std::memory_order_relaxed); }
+    // Whether the receiver is being held back for the consumer (main thread).
+    bool sourceHeld() const { return sourceHeld_; }
     // What the relay has done since it started (main thread).
     TrafficCounts trafficCounts() const;
 
@@ -98,6 +100,10 @@ class Relay : private LineOutlet {
     // the link when the connection failed or its queue overflowed.
     void pushToConsumer();
     void watchConsumerRoom(bool on);
+    // Holds the receiver back while the consumer's queue is full, and lets it go
+    // once the queue has gone down.
+    void holdSourceWhileQueueFull();
+    void holdSource(bool on);
     void reportAttempt(int link, std::string_view statusText);
     [[nodiscard]] bool refreshFromReconnectThread();
 
@@ -110,6 +116,7 @@ class Relay : private LineOutlet {
     ReceiveTimeDisplay display_;
     ConsumerOutbox outbox_;
     bool watchingConsumerRoom_ = false;
+    bool sourceHeld_ = false;
     std::function<void(int, const LinkDrop&)> dropListener_;
     ConsumerSender sender_;
     SourceDecoder decoder_;

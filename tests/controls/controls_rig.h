@@ -60,6 +60,7 @@ class InlineHost : public RelayHost {
     void watchSocket(int, int) override {}
     void unwatchSocket(int link, int) override { ++unwatched[link]; }
     void watchForRoom(int, int, bool) override {}
+    void holdReading(int, int, bool) override {}
     std::map<int, int> unwatched;
 };
 

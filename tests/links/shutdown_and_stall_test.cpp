@@ -2,6 +2,7 @@
 // consumer that stops reading never holds up the relay.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <mutex>
@@ -214,6 +215,48 @@ TEST_F(SlowConsumerTest, AConsumerThatPausesGetsEveryLineAndTheRelayGoesOn) {
     EXPECT_GT(waited, 0u) << "the pause never reached the relay's queue";
     EXPECT_TRUE(rig.drops.empty()) << describeDrop(rig.drops.at(0).second);
     std::printf("[ measured ] %zu bytes waited in the relay's queue after the 3 s pause\n", waited);
+}
+
+// A receiver that floods the relay with more than the consumer's queue may hold
+// while the consumer pauses for 2 s is held back instead of the consumer being
+// dropped: the consumer then gets every line, and the watchdog (0.5 s here) does
+// not take the relay's own hold for a silent receiver.
+TEST_F(SlowConsumerTest, AFloodDuringAPauseHoldsTheReceiverBackAndNoLineIsLost) {
+    rig.relay.editSettings([](RelaySettings& settings) {
+        settings.watchdogEnabled = 1;
+        settings.noDataLimit = 5;
+    });
+    std::string flood;
+    for (long n = 0; flood.size() < CONSUMER_OUTBOX_BOUND * 3 / 2; ++n) flood += lineNumbered(n);
+
+    // The receiver's sends, from a thread of their own; they stop when told to.
+    std::atomic<bool> stop{false};
+    std::thread receiving([&] {
+        for (std::size_t done = 0; done < flood.size() && !stop;) {
+            const long n = systemSocketOps().send(receiver.fd(), flood.data() + done,
+                                                  flood.size() - done);
+            if (n > 0) done += static_cast<std::size_t>(n);
+            if (n <= 0) std::this_thread::sleep_for(1ms);
+        }
+    });
+    std::size_t most = 0;
+    bool held = false;
+    for (const auto until = Clock::now() + 2s; Clock::now() < until;) {
+        rig.host.pump(10ms);
+        most = std::max(most, rig.relay.consumerOutbox().queued());
+        held = held || rig.relay.sourceHeld();
+    }
+    const bool everyByte = everyLineRead(feed, HANDSHAKE_BYTES + flood.size());
+    stop = true;
+    receiving.join();
+
+    ASSERT_TRUE(everyByte) << feed.received().size() << " bytes read";
+    EXPECT_TRUE(feed.received().substr(HANDSHAKE_BYTES) == flood) << "lines lost, doubled or cut";
+    EXPECT_TRUE(rig.drops.empty()) << describeDrop(rig.drops.at(0).second);
+    EXPECT_TRUE(held);
+    EXPECT_LT(most, CONSUMER_OUTBOX_BOUND);
+    EXPECT_FALSE(rig.relay.sourceHeld());
+    std::printf("[ measured ] at most %zu bytes waited in the relay's queue\n", most);
 }
 
 // A consumer that never reads is dropped about 4.5 s after it last took a byte,

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "config/cp1251_literal.h"
 #include "links/relay.h"
@@ -14,6 +15,8 @@
 #include "shell/win/win_text.h"
 #include "shell/win/window_messages.h"
 #include "sys/consumer_lock.h"
+#include "sys/socket_calls.h"
+#include "sys/win/winsock_fd.h"
 
 namespace velgor {
 namespace {
@@ -108,6 +111,33 @@ TEST(WinRelayHost, ShutdownLetsAWaitingThreadGoWithoutRunningItsTask) {
     EXPECT_FALSE(ran.load());
     EXPECT_FALSE(rig.host.runOnMainThread([&] { ran = true; }));
     EXPECT_FALSE(ran.load());
+}
+
+// While the source's reading is held, neither the receiver's bytes nor its close
+// reach the relay; once the hold ends, the bytes come first, then the close.
+TEST(WinRelayHost, HeldReadingKeepsTheBytesAndTheCloseUntilTheHoldEnds) {
+    HostRig rig;
+    std::vector<int> drops;
+    rig.relay.setDropListener([&](int link, const LinkDrop&) { drops.push_back(link); });
+    UniqueFd relayEnd;
+    UniqueFd receiverEnd;
+    ASSERT_TRUE(makeSocketPair(relayEnd, receiverEnd));
+    rig.host.watchSocket(LINK_SOURCE, relayEnd.get());
+    rig.host.holdReading(LINK_SOURCE, relayEnd.get(), true);
+
+    const std::string lines = "*8D4840D6202CC371C32CE0576098;\r\n*5D4840D6E0A1B2;\r\n";
+    ASSERT_EQ(::send(toSocket(receiverEnd.get()), lines.data(), static_cast<int>(lines.size()), 0),
+              static_cast<int>(lines.size()));
+    receiverEnd.reset();
+    const ULONGLONG heldUntil = ::GetTickCount64() + 300;
+    rig.window.pumpUntil([&] { return ::GetTickCount64() > heldUntil; });
+    EXPECT_EQ(rig.relay.trafficCounts().linesReceived, 0u);
+    EXPECT_TRUE(drops.empty());
+
+    rig.host.holdReading(LINK_SOURCE, relayEnd.get(), false);
+    EXPECT_TRUE(rig.window.pumpUntil([&] { return !drops.empty(); }));
+    EXPECT_EQ(rig.relay.trafficCounts().linesReceived, 2u);
+    EXPECT_EQ(drops, std::vector<int>{LINK_SOURCE});
 }
 
 // A line's text as the program's Windows-1251 bytes.

@@ -48,13 +48,20 @@ bool PollRelayHost::runOnMainThread(const std::function<void()>& task) {
 }
 
 void PollRelayHost::watchSocket(int link, int socket) {
-    watched_[static_cast<std::size_t>(link)] = socket;
-    watchingRoom_[static_cast<std::size_t>(link)] = false;
+    const auto i = static_cast<std::size_t>(link);
+    watched_[i] = socket;
+    watchingRoom_[i] = holding_[i] = false;
 }
 
 void PollRelayHost::unwatchSocket(int link, int /*socket*/) {
-    watched_[static_cast<std::size_t>(link)] = -1;
-    watchingRoom_[static_cast<std::size_t>(link)] = false;
+    const auto i = static_cast<std::size_t>(link);
+    watched_[i] = -1;
+    watchingRoom_[i] = holding_[i] = false;
+}
+
+void PollRelayHost::holdReading(int link, int socket, bool on) {
+    const auto i = static_cast<std::size_t>(link);
+    if (watched_[i] == socket) holding_[i] = on;
 }
 
 void PollRelayHost::watchForRoom(int link, int /*socket*/, bool on) {
@@ -115,8 +122,9 @@ bool PollRelayHost::step(milliseconds wait, int quitFd) {
     for (int link = 0; link < LINK_COUNT; ++link) {
         const auto i = static_cast<std::size_t>(link);
         if (watched_[i] < 0) continue;
-        const auto wanted = static_cast<short>(watchingRoom_[i] ? SOCKET_READABLE | SOCKET_WRITABLE
-                                                                : SOCKET_READABLE);
+        const auto wanted = static_cast<short>((holding_[i] ? 0 : SOCKET_READABLE) |
+                                               (watchingRoom_[i] ? SOCKET_WRITABLE : 0));
+        if (wanted == 0) continue;
         polled[count++] = PolledSocket{watched_[i], wanted, 0};
         links[linkCount++] = link;
     }
@@ -157,7 +165,7 @@ void PollRelayHost::deliverEvent(int link, int socket, short ready) {
         relay_->handleConsumerEvent(socket, FD_WRITE);
         if (watched_[i] != socket) return;
     }
-    if ((ready & SOCKET_READABLE) == 0) return;
+    if ((ready & SOCKET_READABLE) == 0 || holding_[i]) return;
     const int event = pendingSocketEvent(socket);
     if (event == FD_NONE) return;
     if ((event & 0xFFFF) == FD_READ) ++readEvents_[i];

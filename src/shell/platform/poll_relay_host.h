@@ -24,7 +24,8 @@ class Relay;
 //   the main thread itself it runs the task at once.
 // - Watched link sockets are polled; a readable one is classified with
 //   pendingSocketEvent and handed to the relay's source or consumer handler; one
-//   watched for room that has it gets FD_WRITE.
+//   watched for room that has it gets FD_WRITE. A socket whose reading is held
+//   is not polled for reading (nor for a close) until the hold ends.
 // - While ticking, every 100 ms the relay's tick duties run, then the duties
 //   added with addTickDuty. The poll waits until the next tick at most, so an
 //   idle loop wakes only for the tick.
@@ -51,6 +52,7 @@ class PollRelayHost : public RelayHost {
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;
+    void holdReading(int link, int socket, bool on) override;
 
     // The program's loop: runs until `quitAsked` holds, asked each time `quitFd`
     // (the program's quit signal; on Windows a socket) has become readable.
@@ -87,6 +89,7 @@ class PollRelayHost : public RelayHost {
     std::vector<std::function<void()>> tickDuties_;
     std::array<int, LINK_COUNT> watched_{-1, -1, -1};
     std::array<bool, LINK_COUNT> watchingRoom_{};
+    std::array<bool, LINK_COUNT> holding_{};
     std::array<int, LINK_COUNT> readEvents_{};
     std::array<int, LINK_COUNT> closeEvents_{};
     std::array<int, LINK_COUNT> writeEvents_{};

@@ -89,6 +89,11 @@ void QtRelayHost::watchForRoom(int link, int socket, bool on) {
     notifier->setEnabled(true);
 }
 
+void QtRelayHost::holdReading(int link, int socket, bool on) {
+    QSocketNotifier* notifier = notifiers_[static_cast<std::size_t>(link)];
+    if (notifier != nullptr && notifier->socket() == socket) notifier->setEnabled(!on);
+}
+
 void QtRelayHost::onWritable(int link, int socket) {
     if (link == LINK_CONSUMER) relay_->handleConsumerEvent(socket, FD_WRITE);
 }

@@ -15,7 +15,8 @@ class Relay;
 
 // The relay's host on Qt's event loop (QCoreApplication or QApplication): the
 // main thread runs every handler; a socket notifier per live link turns
-// readiness into FD_READ / FD_CLOSE events; a 100 ms timer runs the tick duties.
+// readiness into FD_READ / FD_CLOSE events (switched off while the link's reading
+// is held); a 100 ms timer runs the tick duties.
 class QtRelayHost : public QObject, public RelayHost {
     Q_OBJECT
   public:
@@ -36,6 +37,7 @@ class QtRelayHost : public QObject, public RelayHost {
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;
+    void holdReading(int link, int socket, bool on) override;
 
   private:
     void onReadable(int link, int socket);

@@ -40,8 +40,10 @@ bool WinRelayHost::runOnMainThread(const std::function<void()>& task) {
 }
 
 void WinRelayHost::watchSocket(int link, int socket) {
-    watched_[static_cast<std::size_t>(link)] = socket;
-    watchingRoom_[static_cast<std::size_t>(link)] = false;
+    const auto i = static_cast<std::size_t>(link);
+    watched_[i] = socket;
+    watchingRoom_[i] = holding_[i] = false;
+    heldClose_[i] = 0;
     select(link);
 }
 
@@ -49,8 +51,25 @@ void WinRelayHost::unwatchSocket(int link, int socket) {
     // No further notifications for it; those already queued are recognised as
     // stale by their socket.
     (void)::WSAAsyncSelect(toSocket(socket), window_, 0, 0);
-    watched_[static_cast<std::size_t>(link)] = -1;
-    watchingRoom_[static_cast<std::size_t>(link)] = false;
+    const auto i = static_cast<std::size_t>(link);
+    watched_[i] = -1;
+    watchingRoom_[i] = holding_[i] = false;
+    heldClose_[i] = 0;
+}
+
+void WinRelayHost::holdReading(int link, int socket, bool on) {
+    const auto i = static_cast<std::size_t>(link);
+    if (watched_[i] != socket || holding_[i] == on) return;
+    holding_[i] = on;
+    select(link);
+    if (on) return;
+    // Bytes that came during the hold are not announced again by themselves: one
+    // read is asked for now (a read that finds nothing costs one refused recv),
+    // or the close that came, which reads what waits before it.
+    const int event = heldClose_[i] != 0 ? heldClose_[i] : FD_READ;
+    heldClose_[i] = 0;
+    ::PostMessageW(window_, notificationOf(link), static_cast<WPARAM>(toSocket(socket)),
+                   static_cast<LPARAM>(event));
 }
 
 void WinRelayHost::watchForRoom(int link, int socket, bool on) {
@@ -67,7 +86,8 @@ void WinRelayHost::watchForRoom(int link, int socket, bool on) {
 void WinRelayHost::select(int link) {
     const auto i = static_cast<std::size_t>(link);
     if (watched_[i] < 0 || window_ == nullptr) return;
-    long events = FD_READ | FD_CLOSE;
+    long events = FD_CLOSE;
+    if (!holding_[i]) events |= FD_READ;
     if (watchingRoom_[i]) events |= FD_WRITE;
     (void)::WSAAsyncSelect(toSocket(watched_[i]), window_, notificationOf(link), events);
 }
@@ -107,11 +127,20 @@ void WinRelayHost::deliver(int link, int socket, int event) {
         }
     };
     if (eventCode(event) == FD_WRITE && !watchingRoom_[i]) return;
+    // Announced before the hold began; the end of the hold asks again.
+    if (eventCode(event) == FD_READ && holding_[i]) return;
     if (eventCode(event) == FD_CLOSE) {
         // A close can be reported while the peer's last bytes still wait to be
-        // read: they are read first, so that nothing received is lost.
-        while (watched_[i] == socket && pendingSocketEvent(socket) == FD_READ) handle(FD_READ);
+        // read: they are read first, so that nothing received is lost; when the
+        // reading is held meanwhile, the close waits for the end of the hold.
+        while (watched_[i] == socket && !holding_[i] && pendingSocketEvent(socket) == FD_READ) {
+            handle(FD_READ);
+        }
         if (watched_[i] != socket) return;
+        if (holding_[i]) {
+            heldClose_[i] = event;
+            return;
+        }
     }
     handle(event);
 }

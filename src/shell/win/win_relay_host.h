@@ -38,6 +38,7 @@ class WinRelayHost : public RelayHost {
     void watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;
+    void holdReading(int link, int socket, bool on) override;
 
     // A message of the main window: true when it was one of the relay's (socket
     // notifications, the reconnect thread's requests, the tick) and was handled.
@@ -55,6 +56,10 @@ class WinRelayHost : public RelayHost {
     bool shuttingDown_ = false;
     std::array<int, LINK_COUNT> watched_{-1, -1, -1};
     std::array<bool, LINK_COUNT> watchingRoom_{};
+    std::array<bool, LINK_COUNT> holding_{};
+    // A close reported while reading was held: delivered once the hold ends, after
+    // the bytes that came before it (0 when none).
+    std::array<int, LINK_COUNT> heldClose_{};
 };
 
 }  // namespace velgor
