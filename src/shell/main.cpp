@@ -11,6 +11,7 @@
 #include "shell/startup/front_end_choice.h"
 #include "shell/startup/front_end_entry.h"
 #include "sys/dynamic_library.h"
+#include "sys/heap_reuse.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
         if (failure->message) printMessage(*failure->message);
         return failure->exitCode;
     }
+    keepFreedHeapTop();
 
     DynamicLibrary module;
     FrontEndEntry entry = nullptr;
