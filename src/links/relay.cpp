@@ -82,9 +82,9 @@ void Relay::tickDuties() {
     if (links_.isUp(LINK_CONSUMER)) sender_.flushIfDue(links_.slot(LINK_CONSUMER).socket.get());
     // One read-modify-write: a reset by the connecting thread is never lost. While
     // the relay itself holds the receiver back, its silence is not the receiver's.
-    const std::int32_t ticks =
-        sourceHeld_ ? noDataTicks_.load(std::memory_order_relaxed)
-                    : noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
+    const std::int32_t ticks = sourceHeld_
+                                   ? noDataTicks_.load(std::memory_order_relaxed)
+                                   : noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (ticks > settings.noDataLimit) {
         noDataTicks_.store(0, std::memory_order_relaxed);
         if (settings.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) {

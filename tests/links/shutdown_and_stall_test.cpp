@@ -233,8 +233,8 @@ TEST_F(SlowConsumerTest, AFloodDuringAPauseHoldsTheReceiverBackAndNoLineIsLost) 
     std::atomic<bool> stop{false};
     std::thread receiving([&] {
         for (std::size_t done = 0; done < flood.size() && !stop;) {
-            const long n = systemSocketOps().send(receiver.fd(), flood.data() + done,
-                                                  flood.size() - done);
+            const long n =
+                systemSocketOps().send(receiver.fd(), flood.data() + done, flood.size() - done);
             if (n > 0) done += static_cast<std::size_t>(n);
             if (n <= 0) std::this_thread::sleep_for(1ms);
         }

@@ -80,7 +80,9 @@ void WinRelayHost::watchForRoom(int link, int socket, bool on) {
     // Windows reports room (FD_WRITE) only after a send has been refused for want
     // of it; bytes may wait for another reason (the lock was busy), so one try
     // is asked for now. A try that finds no room costs one refused send.
-    if (on) ::PostMessageW(window_, notificationOf(link), static_cast<WPARAM>(toSocket(socket)), FD_WRITE);
+    if (on)
+        ::PostMessageW(window_, notificationOf(link), static_cast<WPARAM>(toSocket(socket)),
+                       FD_WRITE);
 }
 
 void WinRelayHost::select(int link) {
