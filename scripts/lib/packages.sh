@@ -15,7 +15,7 @@ VELGOR_WINDOWS_TEST_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix libz-mingw-w
 # programs under qemu-user.
 VELGOR_ARM64_PACKAGES=(cmake make g++-aarch64-linux-gnu zlib1g-dev:arm64 zlib1g:arm64
     libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64 qemu-user)
-VELGOR_RUN_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" dump1090-mutability)
+VELGOR_RUN_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" dump1090-mutability python3)
 
 # ensure_packages pkg...: installs those not yet installed (apt-get update first).
 ensure_packages() {
