@@ -20,11 +20,15 @@ inline constexpr std::chrono::milliseconds CONSUMER_LOCK_RECHECK{10000};
 // The lock around each data send on the consumer link, held by one holder at a
 // time across all processes of the user. It is a robust process-shared mutex in
 // the small file "winstfiledir" in the user's runtime directory, which every
-// holder maps: taking and freeing it free of contention costs no system call.
-// A waiter tries again after short, growing pauses. A holder that dies, even by
-// SIGKILL, leaves it free: the kernel marks it as left by a dead owner, and the
-// next holder takes it and makes it consistent again. (Setting the mutex up in
-// a new file happens under an advisory lock on the file.)
+// holder maps. Each holder also holds the advisory lock (flock) on the file,
+// which copies of the previous release took as the lock itself, so that old and
+// new copies exclude each other (two system calls per pair). A waiter tries
+// again after short, growing pauses. A holder that dies, even by SIGKILL, leaves
+// it free: the kernel drops its file lock and marks the mutex as left by a dead
+// owner, and the next holder takes it and makes it consistent again. Setting the
+// mutex up in a new file happens under the file lock, waited for as a send
+// waits. The file's bytes are written before it is mapped: a lock file on a full
+// disk is not used (the relay says so once and sends without the lock).
 //
 // On Windows it is the named semaphore "winstfiledir" (one count), opened by
 // every copy of the relay; the directory has no part there. A holder that dies
@@ -50,8 +54,9 @@ class ConsumerLock {
     ConsumerLock& operator=(const ConsumerLock&) = delete;
 
     // Takes the lock, waiting at most `limit`. Returns whether it was taken;
-    // false also when the lock file cannot be opened (at once, without waiting)
-    // and when this object holds it already (the lock is not re-entrant).
+    // false also when the lock file cannot be opened or set up (at once, or after
+    // waiting for the copy that holds a file to be set up) and when this object
+    // holds it already (the lock is not re-entrant).
     [[nodiscard]] bool acquire(std::chrono::milliseconds limit);
     // Frees the lock if this object holds it; otherwise does nothing.
     void release();
@@ -71,14 +76,23 @@ class ConsumerLock {
 #else
     struct Shared;
 
-    [[nodiscard]] bool openFile();
+    // Opens, sets up if need be, and maps the lock file, waiting for the file
+    // lock until `deadline` at most.
+    [[nodiscard]] bool openFile(std::chrono::steady_clock::time_point deadline);
+    // Maps the open file; sets its mutex up when it has no mark (under the file lock).
+    [[nodiscard]] bool mapFile();
+    // Closes the file after a failure, saying why the first time.
+    [[nodiscard]] bool giveUp(const char* what, int error);
     void closeFile();
     [[nodiscard]] bool fileStillNamed() const;
-    // One try at the mutex: 0 when taken, EBUSY while another holder has it.
+    // One try at the mutex and the file lock: 0 when both are taken, EBUSY while
+    // another holder has either.
     [[nodiscard]] int tryTake();
 
     UniqueFd fd_;
     Shared* shared_ = nullptr;  // the file's mapping
+    bool fileLocked_ = false;   // the flock is held with the mutex
+    bool told_ = false;         // why the lock cannot be used has been said
     std::chrono::milliseconds recheckInterval_;
     std::chrono::steady_clock::time_point nextRecheck_;
 #endif

@@ -1,7 +1,9 @@
 #include "sys/consumer_lock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+
+#include "support/small_tmpfs_posix.h"
 
 namespace velgor {
 namespace {
@@ -114,6 +118,96 @@ TEST(ConsumerLock, HolderKilledWithSigkillLeavesTheLockFree) {
     ASSERT_EQ(::kill(child, SIGKILL), 0);
     EXPECT_EQ(exitStatusOf(child), 128 + SIGKILL);
     EXPECT_TRUE(next.acquire(0ms));
+}
+
+// Copies of the previous release locked the file itself (flock), around each
+// send. Such a copy and this one keep each other out, and setting up a file it
+// holds waits no longer than a send would. Run in a child, which a wait without
+// end would hold forever: an alarm ends it then.
+TEST(ConsumerLock, CopyOfThePreviousReleaseAndThisOneExcludeEachOther) {
+    TempDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);
+        ConsumerLock lock(dir.path, 0ms);  // checks its file on every acquire
+        // The previous release's (empty) file in its place, held by such a copy.
+        std::filesystem::remove(lock.path());
+        const int old = ::open(lock.path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (old < 0 || ::flock(old, LOCK_EX) != 0) _exit(10);
+        auto start = Clock::now();
+        if (lock.acquire(300ms)) _exit(1);
+        if (Clock::now() - start < 300ms || Clock::now() - start > 3s) _exit(2);
+        (void)::flock(old, LOCK_UN);
+        if (!lock.acquire(0ms)) _exit(3);  // the file is set up now
+        if (::flock(old, LOCK_EX | LOCK_NB) == 0) _exit(4);
+        lock.release();
+        if (::flock(old, LOCK_EX | LOCK_NB) != 0) _exit(5);
+        start = Clock::now();
+        if (lock.acquire(300ms)) _exit(6);
+        if (Clock::now() - start < 300ms) _exit(7);
+        (void)::flock(old, LOCK_UN);
+        _exit(lock.acquire(0ms) ? 0 : 8);
+    }
+    EXPECT_EQ(exitStatusOf(child), 0)
+        << "1, 2: set-up of a file an old copy holds not stopped at the limit; 3: not set up "
+           "after; 4: old copy let in beside a holder; 5: nor after it; 6, 7: old holder not "
+           "waited for; 8: not taken after; 128+14: a wait without end";
+}
+
+// On a full disk the lock file cannot get the lock's bytes. The relay then sends
+// without the lock and says so once, and takes the lock once there is room again:
+// whether it starts on the full disk, finds a file a crashed start left without
+// its bytes, or moves over to a file that replaced its own.
+TEST(ConsumerLock, FullDiskLeavesTheLockUnusedUntilThereIsRoom) {
+    enum class Start { Fresh, LeftByACrash, Replaced };
+    for (const Start start : {Start::Fresh, Start::LeftByACrash, Start::Replaced}) {
+        TempDir dir;
+        const std::string path = dir.path + "/" + CONSUMER_LOCK_NAME;
+        auto leaveHoleyFile = [&] {
+            std::filesystem::remove(path);
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const bool ok = fd >= 0 && ::ftruncate(fd, 48) == 0;
+            ::close(fd);
+            return ok;
+        };
+        const test::SmallTmpfsRun run = test::runOnSmallTmpfs(dir.path, [&] {
+            int said[2];
+            if (::pipe(said) != 0 || ::dup2(said[1], STDERR_FILENO) < 0) return 10;
+            if (start == Start::LeftByACrash && !leaveHoleyFile()) return 11;
+            if (start != Start::Replaced) test::fillUp(dir.path, false);
+            ConsumerLock lock(dir.path, 0ms);
+            if (start == Start::Replaced) {
+                if (!lock.acquire(0ms)) return 12;
+                lock.release();
+                // Kept open here, the replaced file keeps its room when the lock lets it go.
+                if (::open(path.c_str(), O_RDONLY | O_CLOEXEC) < 0 || !leaveHoleyFile()) return 11;
+                test::fillUp(dir.path, false);
+            }
+            if (lock.acquire(0ms) || lock.acquire(100ms)) return 1;
+            ::close(said[1]);
+            ::close(STDERR_FILENO);
+            std::string text(4096, '\0');
+            text.resize(static_cast<std::size_t>(
+                std::max<ssize_t>(0, ::read(said[0], text.data(), text.size()))));
+            std::printf("%s", text.c_str());
+            std::fflush(stdout);
+            std::size_t times = 0;
+            for (auto at = text.find("send lock"); at != std::string::npos;
+                 at = text.find("send lock", at + 1)) {
+                ++times;
+            }
+            if (times != 1) return 2;
+            std::filesystem::remove(dir.path + "/filler");
+            if (!lock.acquire(0ms)) return 3;
+            lock.release();
+            return 0;
+        });
+        if (!run.skipped.empty()) GTEST_SKIP() << "no small tmpfs to fill: " << run.skipped;
+        EXPECT_EQ(run.status, 0)
+            << static_cast<int>(start)
+            << ": 1 taken on a full disk, 2 not said once, 3 not taken with room, 128+7 SIGBUS";
+    }
 }
 
 TEST(ConsumerLock, FileLeftEmptyOrWithForeignBytesIsSetUpAndSharedByProcesses) {
