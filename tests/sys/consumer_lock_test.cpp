@@ -118,6 +118,15 @@ TEST(ConsumerLock, HolderKilledWithSigkillLeavesTheLockFree) {
     ASSERT_EQ(::kill(child, SIGKILL), 0);
     EXPECT_EQ(exitStatusOf(child), 128 + SIGKILL);
     EXPECT_TRUE(next.acquire(0ms));
+    // Taken over from the dead holder, the lock works as before: freed, taken
+    // again, and taken by another process.
+    next.release();
+    EXPECT_TRUE(next.acquire(0ms));
+    next.release();
+    const pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) _exit(ConsumerLock(dir.path).acquire(0ms) ? 0 : 1);
+    EXPECT_EQ(exitStatusOf(other), 0);
 }
 
 // Copies of the previous release locked the file itself (flock), around each
