@@ -99,8 +99,12 @@ TEST(JournalStream, OnlyTheStreamNamedIsTheJournal) {
     EXPECT_TRUE(isJournalStream(file, named.c_str()));
     EXPECT_FALSE(isJournalStream(other, named.c_str()));
     EXPECT_FALSE(isJournalStream(-1, named.c_str()));
-    for (const std::string& bad : {std::string(), std::to_string(status.st_dev), named + "x",
-                                   ":" + std::to_string(status.st_ino), " " + named, named + ":"}) {
+    // The same inode number on another device is another file.
+    const std::string otherDevice =
+        std::to_string(status.st_dev + 1) + ":" + std::to_string(status.st_ino);
+    for (const std::string& bad :
+         {std::string(), std::to_string(status.st_dev), named + "x",
+          ":" + std::to_string(status.st_ino), " " + named, named + ":", otherDevice}) {
         EXPECT_FALSE(isJournalStream(file, bad.c_str())) << bad;
     }
     EXPECT_FALSE(isJournalStream(file, nullptr));
