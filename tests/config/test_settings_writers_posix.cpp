@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +13,7 @@
 #include "config/settings_file_names.h"
 #include "config/settings_writers.h"
 #include "config/temp_settings_dir.h"
+#include "support/small_tmpfs_posix.h"
 
 // The settings writers against POSIX permissions, users, links and file size
 // limits.
@@ -140,6 +142,24 @@ TEST(Writers, WriteThatFailsPartWayKeepsTheOldFileWhole) {
     EXPECT_EQ(std::filesystem::status(dir.path("name.ini")).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(dir.listing(), "initmkp2.ini;name.ini;");
+
+    // A disk so full that not even the new file can be made beside the old one:
+    // that is no closed directory, and the old file is not rewritten in place
+    // (more than the room it frees would be needed: the file would be cut).
+    TempSettingsDir full;
+    const test::SmallTmpfsRun run = test::runOnSmallTmpfs(full.dir(), [&] {
+        full.write("name.ini", "Old\n");
+        test::fillUp(full.dir(), true);
+        const std::string longLine(3000, 'n');
+        if (writeSettingsLines(full.dir(), "name.ini", {longLine, longLine, longLine})) return 1;
+        return full.read("name.ini") == "Old\n" ? 0 : 2;
+    });
+    if (run.skipped.empty()) {
+        EXPECT_EQ(run.status, 0) << "1: reported as saved, 2: the old file was not kept whole";
+    } else {
+        std::printf("[  SKIPPED ] the full-disk row (no small tmpfs to fill: %s)\n",
+                    run.skipped.c_str());
+    }
 }
 
 // A settings file that is a link to a file elsewhere stays a link: the write
