@@ -79,8 +79,9 @@ class ConsumerLock {
     // Opens, sets up if need be, and maps the lock file, waiting for the file
     // lock until `deadline` at most.
     [[nodiscard]] bool openFile(std::chrono::steady_clock::time_point deadline);
-    // Maps the open file; sets its mutex up when it has no mark (under the file lock).
-    [[nodiscard]] bool mapFile();
+    // Maps the open file; with `setUp` (under the file lock), sets its mutex up
+    // when it has no mark, else fails then.
+    [[nodiscard]] bool mapFile(bool setUp);
     // Closes the file after a failure, saying why the first time.
     [[nodiscard]] bool giveUp(const char* what, int error);
     void closeFile();

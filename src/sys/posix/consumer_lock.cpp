@@ -190,7 +190,9 @@ bool ConsumerLock::openFile(Clock::time_point deadline) {
     nextRecheck_ = Clock::now() + recheckInterval_;
 
     // A file set up before is only mapped: its bytes were written when it was set up.
-    if (fileHoldsMark(fd_.get(), offsetof(Shared, ready), Shared::READY) && mapFile()) return true;
+    if (fileHoldsMark(fd_.get(), offsetof(Shared, ready), Shared::READY) && mapFile(false)) {
+        return true;
+    }
 
     // Setting up is done by one process at a time, under the file lock, which a
     // holder (of this release or the previous one) keeps for a send: it is waited
@@ -204,18 +206,18 @@ bool ConsumerLock::openFile(Clock::time_point deadline) {
     if (!fileHoldsMark(fd_.get(), offsetof(Shared, ready), Shared::READY)) {
         error = writeZeros(fd_.get(), sizeof(Shared));
     }
-    const bool mapped = error == 0 && mapFile();
+    const bool mapped = error == 0 && mapFile(true);
     if (error == 0 && !mapped) error = errno;
     (void)flockRetryingSignals(fd_.get(), LOCK_UN);
     return mapped || giveUp("cannot be set up", error);
 }
 
-bool ConsumerLock::mapFile() {
+bool ConsumerLock::mapFile(bool setUp) {
     void* map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0);
     if (map == MAP_FAILED) return false;
     auto* shared = static_cast<Shared*>(map);
     bool ok = shared->ready.load(std::memory_order_acquire) == Shared::READY;
-    if (!ok) {
+    if (!ok && setUp) {
         pthread_mutexattr_t attributes;
         ok = ::pthread_mutexattr_init(&attributes) == 0 &&
              ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
