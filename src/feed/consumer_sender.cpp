@@ -70,6 +70,18 @@ void ConsumerSender::flushIfDue(int socket) {
     restartBatch(nullptr, 0);
 }
 
+void ConsumerSender::flushPending(int socket) {
+    if (batchLength_ == 0) return;
+    flushBatch(socket, FlushKind::Timed);
+    restartBatch(nullptr, 0);
+}
+
+bool ConsumerSender::dropPending() {
+    if (batchLength_ == 0) return false;
+    restartBatch(nullptr, 0);
+    return true;
+}
+
 void ConsumerSender::batchAndFlush(int socket, const char* bytes, int count) {
     if (batchLength_ + count <= BATCH_APPEND_LIMIT) {
         if (count > 0) {
@@ -102,13 +114,12 @@ void ConsumerSender::flushBatch(int socket, FlushKind kind) {
 // rest of the range is dropped; returns false then.
 bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind) {
     unsigned long compressed = COMPRESS_CAPACITY;
-    const bool ok =
-        compress_ != nullptr &&
-        // A range lies within the batch, so its length fits zlib's uLong (32 bits
-        // on Windows).
-        compress_(output_.data(), &compressed, batch_.data() + begin,
-                  static_cast<unsigned long>(length)) == COMPRESS_OK &&
-        compressed <= COMPRESS_CAPACITY;
+    const bool ok = compress_ != nullptr &&
+                    // A range lies within the batch, so its length fits zlib's uLong (32 bits
+                    // on Windows).
+                    compress_(output_.data(), &compressed, batch_.data() + begin,
+                              static_cast<unsigned long>(length)) == COMPRESS_OK &&
+                    compressed <= COMPRESS_CAPACITY;
     if (!ok) {
         log_.logMessage(MESSAGE_COMPRESS_ERROR, LOG_SHOW);
         return false;

@@ -39,8 +39,9 @@ inline constexpr std::size_t SENDER_OUTPUT_CAPACITY =
 // collected in a batch that is compressed, framed and handed on by the first call or
 // tick after more than `compressTicks` ticks, or earlier when the batch would overflow.
 // A batch whose compressed form would not fit one frame goes out as several frames
-// in order, split after line ends where there are any. The batch is emptied only by
-// a flush: it outlives a lost link and compression being switched off.
+// in order, split after line ends where there are any. The batch outlives a lost
+// link; a switch of the stream mode ends it (flushPending or dropPending), since its
+// lines belong to the mode the old connection announced.
 //
 // Main thread only. All buffers are members: one instance holds about 200 KiB and
 // allocates nothing per call.
@@ -58,6 +59,13 @@ class ConsumerSender {
     // ticks goes out now, so that a quiet station's lines do not wait for the next
     // line to come. Nothing happens with compression off.
     void flushIfDue(int socket);
+
+    // The stream mode is switching: whatever is batched goes out now, framed, due or
+    // not and whatever the settings say by now (only compression fills a batch).
+    void flushPending(int socket);
+    // The stream mode is switching with no connection to take the batch: it is
+    // emptied unsent. Returns whether it held anything.
+    bool dropPending();
 
     // Interprets one received block: exactly "#SET OUT DATE ORIGINAL\r\n" switches
     // raw pass-through on, exactly "#SET OUT DATE TEXT\r\n" switches it off; anything

@@ -18,8 +18,9 @@ LinkDrop closeOf(int event) {
     return {error != 0 ? DropCause::ConnectionError : DropCause::PeerClosed, error};
 }
 
-// Whether two handshakes announce the same stream mode.
-bool sameMode(const HandshakeValues& a, const HandshakeValues& b) {
+// Whether two sets of settings (or of handshake values) name the same stream mode.
+template <class A, class B>
+bool sameMode(const A& a, const B& b) {
     return (a.binaryMode != 0) == (b.binaryMode != 0) &&
            (a.compressEnabled != 0) == (b.compressEnabled != 0);
 }
@@ -176,8 +177,24 @@ HandshakeValues Relay::handshakeValues() const {
 }
 
 void Relay::editSettings(const std::function<void(RelaySettings&)>& change) {
-    MutexLock lock(settingsMutex_);
-    change(settings_);
+    const HandshakeValues before = handshakeValues();
+    {
+        MutexLock lock(settingsMutex_);
+        change(settings_);
+    }
+    if (!sameMode(before, settings())) endBatchOfOldMode();
+}
+
+void Relay::endBatchOfOldMode() {
+    // The live connection, if any, announced the old mode: the batch goes out on it
+    // now, before the switch ends it. Without one, no later connection may carry
+    // the batch.
+    if (links_.isUp(LINK_CONSUMER)) {
+        sender_.flushPending(links_.slot(LINK_CONSUMER).socket.get());
+        pushToConsumer();
+    } else if (sender_.dropPending()) {
+        ++counts_.batchesDropped;
+    }
 }
 
 void Relay::loadSettingsFrom(const std::string& dir) {

@@ -69,7 +69,9 @@ class Relay : private LineOutlet {
     // while they write, so the main thread's own reads need no lock; the
     // reconnect thread reads a copy (handshakeValues).
     const RelaySettings& settings() const NO_THREAD_SAFETY_ANALYSIS { return settings_; }
-    // Main thread. Changes any settings under the lock.
+    // Main thread. Changes any settings under the lock. A change of the stream mode
+    // (binary, compression) ends the compression batch: no connection carries a
+    // line of a mode its handshake did not announce.
     void editSettings(const std::function<void(RelaySettings&)>& change) EXCLUDES(settingsMutex_);
     void setStationName(std::string_view name) EXCLUDES(settingsMutex_);
     // Arc-seconds, as the settings hold them.
@@ -104,6 +106,8 @@ class Relay : private LineOutlet {
     // once the queue has gone down.
     void holdSourceWhileQueueFull();
     void holdSource(bool on);
+    // Sends the batch on the live consumer connection, or drops it when none is up.
+    void endBatchOfOldMode();
     void reportAttempt(int link, std::string_view statusText);
     [[nodiscard]] bool refreshFromReconnectThread();
 

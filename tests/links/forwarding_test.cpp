@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "links/link_rig.h"
@@ -14,7 +16,8 @@
 namespace velgor::test {
 namespace {
 
-const std::string HANDSHAKE = "#Kervala\r\n#47.198200\r\n#39.628200\r\n#TEXT\r\n";
+const std::string STATION = "#Kervala\r\n#47.198200\r\n#39.628200\r\n";
+const std::string HANDSHAKE = STATION + "#TEXT\r\n";
 const std::string LINE_A = "*8D4840D6202CC371C32CE0576098;\r\n";
 const std::string LINE_B = "*5D4840D6D9B1C4;\r\n";
 const std::string RAW_ON = "#SET OUT DATE ORIGINAL\r\n";
@@ -50,11 +53,12 @@ class LiveLinksTest : public ::testing::Test {
         ASSERT_TRUE(rig.host.runUntil(
             [&] { return rig.host.eventsDelivered(LINK_SOURCE, FD_READ) > reads; }, 5s));
     }
-    // Reads the feed after the handshake as frames until `count` blocks have come.
-    std::vector<std::string> framedBlocks(std::size_t count) {
+    // Reads the feed after its handshake as frames until `count` blocks have come.
+    std::vector<std::string> framedBlocks(std::size_t count,
+                                          std::size_t handshakeSize = HANDSHAKE.size()) {
         std::vector<std::string> blocks;
         sink::FrameReader reader([&](const std::string& inflated) { blocks.push_back(inflated); });
-        std::size_t fed = HANDSHAKE.size();
+        std::size_t fed = handshakeSize;
         rig.host.runUntil(
             [&] {
                 feed.readAvailable();
@@ -283,6 +287,95 @@ TEST_F(LiveLinksTest, TrafficCountsFollowWhatTheRelayDid) {
     EXPECT_EQ(after.connectionsMade[LINK_CONSUMER], 2u);
     EXPECT_EQ(after.connectionsLost[LINK_CONSUMER], 1u);
     EXPECT_EQ(after.connectionsLost[LINK_SOURCE], 0u);
+}
+
+// What a connection got after its handshake, read as frames, each inflated.
+std::vector<std::string> inflatedFrames(std::string_view wire) {
+    std::vector<std::string> blocks;
+    sink::FrameReader reader([&](const std::string& inflated) { blocks.push_back(inflated); });
+    reader.feed(reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size());
+    EXPECT_EQ(reader.strayBytes(), 0u);
+    return blocks;
+}
+
+struct ModeSwitchCase {
+    const char* name;
+    std::int32_t RelaySettings::*flag;  // flipped by the switch; null: no switch
+    bool consumerDownFirst;             // the consumer has closed before the switch
+    const char* nextModeLine;
+    std::vector<std::string> oldFrames;  // the old connection's frames after its handshake
+    std::string nextStream;              // the next one's lines (inflated when compressed)
+    std::uint64_t batchesDropped;
+};
+
+void PrintTo(const ModeSwitchCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ModeSwitchTest : public LiveLinksTest,
+                       public ::testing::WithParamInterface<ModeSwitchCase> {};
+
+const std::string BINARY_LINE = "@0000123456785D4840D6202CC3;\r\n";
+constexpr auto BINARY = &RelaySettings::binaryMode;
+constexpr auto COMPRESS = &RelaySettings::compressEnabled;
+
+const ModeSwitchCase MODE_SWITCHES[] = {
+    {"BinaryOnWhileUp", BINARY, false, "#BINARY:COMPRESS", {LINE_A}, BINARY_LINE, 0},
+    {"BinaryOnWhileDown", BINARY, true, "#BINARY:COMPRESS", {}, BINARY_LINE, 1},
+    {"CompressionOffWhileUp", COMPRESS, false, "#TEXT", {LINE_A}, LINE_B, 0},
+    {"CompressionOffWhileDown", COMPRESS, true, "#TEXT", {}, LINE_B, 1},
+    {"NoSwitch", nullptr, true, "#TEXT:COMPRESS", {}, LINE_A + LINE_B, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ModeSwitchTest, ::testing::ValuesIn(MODE_SWITCHES),
+                         [](const ::testing::TestParamInfo<ModeSwitchCase>& param) {
+                             return param.param.name;
+                         });
+
+// A text line waits in the compression batch when the operator switches the stream
+// mode (the toggle changes the setting, then drops a live consumer). No connection
+// gets a line of a mode its handshake did not announce: the batch goes out framed
+// on the old connection before it closes, or, with the consumer down already, is
+// dropped and counted. An ordinary drop with the mode unchanged keeps the batch for
+// the next connection.
+TEST_P(ModeSwitchTest, NoConnectionGetsALineOfAModeItsHandshakeDidNotAnnounce) {
+    const ModeSwitchCase& c = GetParam();
+    rig.relay.editSettings([](RelaySettings& s) {
+        s.compressEnabled = 1;
+        s.compressTicks = 3;
+    });
+    ASSERT_NO_FATAL_FAILURE(receiverSends(LINE_A));
+    ASSERT_EQ(rig.relay.sender().batchLength(), static_cast<int>(LINE_A.size()));
+
+    Peer old = std::move(feed);
+    if (c.consumerDownFirst) {
+        old.close();
+        ASSERT_TRUE(rig.host.runUntil([&] { return rig.state(LINK_CONSUMER) == LINK_DOWN; }, 5s));
+    }
+    if (c.flag != nullptr) {
+        rig.relay.editSettings([&](RelaySettings& s) { s.*c.flag = s.*c.flag != 0 ? 0 : 1; });
+        if (!c.consumerDownFirst) rig.relay.dropLink(LINK_CONSUMER);
+    }
+    if (!c.consumerDownFirst) {
+        ASSERT_TRUE(rig.host.runUntil([&] { return !old.readAvailable(); }, 5s));
+    }
+    EXPECT_EQ(inflatedFrames(std::string_view(old.received()).substr(HANDSHAKE.size())),
+              c.oldFrames);
+    EXPECT_EQ(rig.relay.trafficCounts().batchesDropped, c.batchesDropped);
+
+    feed = rig.connect(LINK_CONSUMER, peers.consumer);
+    const std::string handshake = STATION + c.nextModeLine + "\r\n";
+    ASSERT_TRUE(readUntil(handshake.size()));
+    ASSERT_EQ(feed.received(), handshake);
+    ASSERT_NO_FATAL_FAILURE(
+        receiverSends(rig.relay.settings().binaryMode != 0 ? record(0x40) : LINE_B));
+    rig.tick(4);
+    if (rig.relay.settings().compressEnabled != 0) {
+        EXPECT_EQ(framedBlocks(1, handshake.size()), std::vector<std::string>{c.nextStream});
+    } else {
+        ASSERT_TRUE(readUntil(handshake.size() + c.nextStream.size()));
+        EXPECT_EQ(feed.received().substr(handshake.size()), c.nextStream);
+    }
 }
 
 }  // namespace

@@ -190,40 +190,50 @@ class HandshakeGate : public SocketOps {
     bool released_ = false;
 };
 
-// The operator switches compression on while a consumer connection is being
-// made. That connection's handshake announced no compression, so it is let go
-// instead of going up; the next one announces it.
+// The operator switches compression or binary mode on while a consumer
+// connection is being made. That connection's handshake announced the old mode,
+// so it is let go instead of going up; the next one announces the new mode.
 TEST(HandshakeTest, ModeSwitchedDuringTheHandshakeIsNotLeftOnTheOldMode) {
-    HandshakeGate gate(2);  // holds the connecting thread before the second line
-    LinkRig rig(gate);
-    setStation(rig.relay, "Kervala");
-    Listener consumer;
-    RefusingPort refusing;
-    rig.setEndpoint(LINK_SOURCE, refusing.port());
-    rig.setEndpoint(LINK_CONSUMER, consumer.port());
-    rig.startReconnecting();
-    Peer first;
-    ASSERT_TRUE(rig.host.runUntil(
-        [&] {
-            if (!first.connected()) first = Peer(consumer.tryAccept());
-            return gate.held();
-        },
-        5s));
-    rig.relay.editSettings([&](RelaySettings& s) { s.compressEnabled = 1; });
-    gate.release();
+    const struct {
+        std::int32_t RelaySettings::*flag;
+        const char* nextModeLine;
+    } cases[] = {
+        {&RelaySettings::compressEnabled, "#TEXT:COMPRESS"},
+        {&RelaySettings::binaryMode, "#BINARY"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nextModeLine);
+        HandshakeGate gate(2);  // holds the connecting thread before the second line
+        LinkRig rig(gate);
+        setStation(rig.relay, "Kervala");
+        Listener consumer;
+        RefusingPort refusing;
+        rig.setEndpoint(LINK_SOURCE, refusing.port());
+        rig.setEndpoint(LINK_CONSUMER, consumer.port());
+        rig.startReconnecting();
+        Peer first;
+        ASSERT_TRUE(rig.host.runUntil(
+            [&] {
+                if (!first.connected()) first = Peer(consumer.tryAccept());
+                return gate.held();
+            },
+            5s));
+        rig.relay.editSettings([&](RelaySettings& s) { s.*c.flag = 1; });
+        gate.release();
 
-    ASSERT_TRUE(rig.host.runUntil([&] { return !first.readAvailable(); }, 5s))
-        << "the connection with the old mode line stayed";
-    EXPECT_EQ(first.received(), handshakeOf("Kervala", "#TEXT"));
-    EXPECT_NE(rig.state(LINK_CONSUMER), LINK_UP);
-    Peer second = rig.acceptWhenUp(LINK_CONSUMER, consumer);
-    ASSERT_TRUE(second.connected());
-    const std::string handshake = handshakeOf("Kervala", "#TEXT:COMPRESS");
-    ASSERT_TRUE(rig.host.runUntil(
-        [&] { return second.readAvailable() && second.received().size() >= handshake.size(); },
-        5s));
-    EXPECT_EQ(second.received(), handshake);
-    rig.stopReconnecting();
+        ASSERT_TRUE(rig.host.runUntil([&] { return !first.readAvailable(); }, 5s))
+            << "the connection with the old mode line stayed";
+        EXPECT_EQ(first.received(), handshakeOf("Kervala", "#TEXT"));
+        EXPECT_NE(rig.state(LINK_CONSUMER), LINK_UP);
+        Peer second = rig.acceptWhenUp(LINK_CONSUMER, consumer);
+        ASSERT_TRUE(second.connected());
+        const std::string handshake = handshakeOf("Kervala", c.nextModeLine);
+        ASSERT_TRUE(rig.host.runUntil(
+            [&] { return second.readAvailable() && second.received().size() >= handshake.size(); },
+            5s));
+        EXPECT_EQ(second.received(), handshake);
+        rig.stopReconnecting();
+    }
 }
 
 struct CloseCase {
