@@ -132,12 +132,13 @@ TEST(TrafficSummary, EachSummaryCountsWhatHappenedSinceTheLast) {
     counts.bytesSent += 100;
     counts.bytesCompressed = 420;
     counts.framedBytes = 100;
+    counts.batchesDropped = 1;
     // The next one is due a minute after the last was due, not after the late tick.
     EXPECT_EQ(summary.due(counts, start + 119s), std::nullopt);
     EXPECT_EQ(summary.due(counts, start + 120s),
               "summary of the last 60 s: 5 lines received, 5 forwarded, 0 held back by the "
-              "signal threshold, 100 bytes sent (compressed 4.20:1); source: 0 connected, 0 "
-              "lost; consumer: 0 connected, 0 lost");
+              "signal threshold, 100 bytes sent (compressed 4.20:1), 1 batches dropped at a mode "
+              "switch; source: 0 connected, 0 lost; consumer: 0 connected, 0 lost");
     EXPECT_EQ(summary.last(counts, start + 133s),
               "at exit: summary of the last 13 s: 0 lines received, 0 forwarded, 0 held back by "
               "the signal threshold, 0 bytes sent; source: 0 connected, 0 lost; consumer: 0 "

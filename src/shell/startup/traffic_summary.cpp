@@ -32,17 +32,26 @@ std::string describeTraffic(const TrafficCounts& since, const TrafficCounts& now
         std::snprintf(compression, sizeof compression, " (compressed %.2f:1)",
                       static_cast<double>(compressed) / static_cast<double>(framed));
     }
-    char line[512];
+    // Named only when it happened: a batch of the old mode that a mode switch
+    // found with no connection to send it on.
+    char dropped[64] = "";
+    const std::uint64_t batches = now.batchesDropped - since.batchesDropped;
+    if (batches > 0) {
+        std::snprintf(dropped, sizeof dropped, ", %llu batches dropped at a mode switch",
+                      static_cast<unsigned long long>(batches));
+    }
+    char line[576];
     std::snprintf(line, sizeof line,
                   "summary of the last %lld s: %llu lines received, %llu forwarded, %llu held "
-                  "back by the signal threshold, %llu bytes sent%s; source: %llu connected, %llu "
-                  "lost; consumer: %llu connected, %llu lost",
+                  "back by the signal threshold, %llu bytes sent%s%s; source: %llu connected, "
+                  "%llu lost; consumer: %llu connected, %llu lost",
                   static_cast<long long>(over.count()),
                   static_cast<unsigned long long>(now.linesReceived - since.linesReceived),
                   static_cast<unsigned long long>(now.linesForwarded - since.linesForwarded),
                   static_cast<unsigned long long>(now.linesHeldBack - since.linesHeldBack),
                   static_cast<unsigned long long>(now.bytesSent - since.bytesSent), compression,
-                  made(LINK_SOURCE), lost(LINK_SOURCE), made(LINK_CONSUMER), lost(LINK_CONSUMER));
+                  dropped, made(LINK_SOURCE), lost(LINK_SOURCE), made(LINK_CONSUMER),
+                  lost(LINK_CONSUMER));
     return line;
 }
 
