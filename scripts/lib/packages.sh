@@ -15,6 +15,9 @@ VELGOR_WINDOWS_TEST_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix libz-mingw-w
 # programs under qemu-user.
 VELGOR_ARM64_PACKAGES=(cmake make g++-aarch64-linux-gnu zlib1g-dev:arm64 zlib1g:arm64
     libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64 qemu-user)
+# The installed packages' test (scripts/test-package): the real receiver, and what
+# rates the unit (systemd-analyze) and runs the relay under its system-call filter.
+VELGOR_PACKAGE_TEST_PACKAGES=(dump1090-mutability python3 python3-seccomp systemd)
 VELGOR_RUN_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" dump1090-mutability python3)
 
 # ensure_packages pkg...: installs those not yet installed (apt-get update first).
