@@ -3,28 +3,33 @@
 
     unit-syscall-filter.py UNIT-FILE -- COMMAND [ARG...]
 
-Reads SystemCallFilter=, SystemCallArchitectures= and MemoryDenyWriteExecute= from
-the unit's [Service] section, expands the groups with `systemd-analyze
-syscall-filter` as systemd does (an allow-list starts from @default; a '~' line
-takes names out of it), loads the filter with libseccomp and executes COMMAND.
-A call outside the filter kills the process with SIGSYS, where the unit would
-fail it with its SystemCallErrorNumber=: a test run then shows every call the
-service would be refused. For machines where systemd is not the first process and
-the unit cannot be started itself.
+Reads SystemCallFilter=, SystemCallArchitectures=, MemoryDenyWriteExecute= and
+RestrictAddressFamilies= from the unit's [Service] section, expands the groups with
+`systemd-analyze syscall-filter` as systemd does (an allow-list starts from
+@default; a '~' line takes names out of it), loads the filter with libseccomp and
+executes COMMAND. A call outside the filter kills the process with SIGSYS, where
+the unit would fail it with its SystemCallErrorNumber=: a test run then shows every
+call the service would be refused. A socket of a family the unit does not allow
+fails with EAFNOSUPPORT, as under systemd. For machines where systemd is not the
+first process and the unit cannot be started itself.
 """
 
+import errno
 import os
+import socket
 import subprocess
 import sys
 
 import seccomp
 
 PROT_WRITE, PROT_EXEC, SHM_EXEC = 0x2, 0x4, 0o100000
+ADDRESS_FAMILIES_END = 64  # above every AF_* the kernel knows
 
 
 def service_settings(unit_path):
     """The values of the three settings, in order, from the [Service] section."""
-    settings = {"SystemCallFilter": [], "SystemCallArchitectures": [], "MemoryDenyWriteExecute": []}
+    settings = {"SystemCallFilter": [], "SystemCallArchitectures": [], "MemoryDenyWriteExecute": [],
+                "RestrictAddressFamilies": []}
     section = None
     with open(unit_path, encoding="utf-8") as unit:
         for line in unit:
@@ -74,11 +79,24 @@ def allowed_calls(filters):
     return allowed
 
 
-def add_allow(flt, call, *conditions):
+def allowed_families(values):
+    """The address families the RestrictAddressFamilies= lines allow (None: all)."""
+    if not values:
+        return None
+    if len(values) != 1 or values[0].startswith("~"):
+        sys.exit("unit-syscall-filter: only one RestrictAddressFamilies= allow-list is run")
+    return {int(getattr(socket, name)) for name in values[0].split()}
+
+
+def add_rule(flt, action, call, *conditions):
     try:
-        flt.add_rule(seccomp.ALLOW, call, *conditions)
+        flt.add_rule(action, call, *conditions)
     except (RuntimeError, ValueError, OSError):
         pass  # a call this architecture does not have
+
+
+def add_allow(flt, call, *conditions):
+    add_rule(flt, seccomp.ALLOW, call, *conditions)
 
 
 def main():
@@ -91,11 +109,18 @@ def main():
     if settings["SystemCallArchitectures"] not in ([], ["native"]):
         sys.exit("unit-syscall-filter: only SystemCallArchitectures=native is run")
     no_wx = settings["MemoryDenyWriteExecute"][-1:] == ["yes"]
+    families = allowed_families(settings["RestrictAddressFamilies"])
 
     flt = seccomp.SyscallFilter(defaction=seccomp.KILL_PROCESS)
     # A memory that is both writable and executable, or made executable later,
     # is refused as MemoryDenyWriteExecute= does.
     guarded = {"mmap", "mprotect", "pkey_mprotect", "shmat"} if no_wx else set()
+    if families is not None:
+        guarded.add("socket")
+        if "socket" in allowed:
+            for family in range(ADDRESS_FAMILIES_END):
+                action = seccomp.ALLOW if family in families else seccomp.ERRNO(errno.EAFNOSUPPORT)
+                add_rule(flt, action, "socket", seccomp.Arg(0, seccomp.EQ, family))
     for call in sorted(allowed - guarded):
         add_allow(flt, call)
     if no_wx:
