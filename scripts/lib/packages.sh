@@ -3,7 +3,7 @@
 VELGOR_BUILD_PACKAGES=(cmake g++ make pkg-config zlib1g-dev qt6-base-dev)
 VELGOR_TEST_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" libgtest-dev libbenchmark-dev
     dump1090-mutability xvfb trayer xdotool x11-utils libx11-dev clang libclang-rt-14-dev
-    groff-base)
+    groff-base prometheus prometheus-node-exporter python3)
 # The fuzz targets: clang with its libFuzzer and sanitizer run-times, and the real
 # receiver for the seed corpora.
 VELGOR_FUZZ_PACKAGES=(cmake make zlib1g-dev clang libclang-rt-14-dev dump1090-mutability)
