@@ -9,7 +9,7 @@ VELGOR_TEST_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" libgtest-dev libbenchmark-de
 VELGOR_FUZZ_PACKAGES=(cmake make zlib1g-dev clang libclang-rt-14-dev dump1090-mutability)
 # The Windows build of the core and its tests under wine (scripts/test-windows).
 VELGOR_WINDOWS_TEST_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
-    wine wine64 xvfb xauth xdotool x11-utils imagemagick zip unzip dump1090-mutability python3)
+    wine wine64 xvfb xauth xdotool x11-utils imagemagick zip unzip dump1090-mutability python3 prometheus)
 # The headless package for 64-bit ARM boards: Debian's cross compiler and the arm64
 # libraries of multiarch, for linking, for dpkg-shlibdeps and for running the
 # programs under qemu-user.
