@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "config/cp1251.h"
@@ -12,10 +13,15 @@ namespace {
 // A station name or status text, as the relay holds it (Windows-1251), and how
 // each file must carry it once converted to UTF-8.
 struct EscapeCase {
+    const char* name;
     std::string_view cp1251Text;
     std::string_view json;
     std::string_view label;
 };
+
+void PrintTo(const EscapeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class TextEscapes : public ::testing::TestWithParam<EscapeCase> {};
 
@@ -31,12 +37,15 @@ TEST_P(TextEscapes, JsonStringAndLabelValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, TextEscapes,
-    ::testing::Values(
-        EscapeCase{cp1251<u8"Связь разорвана">, "\"Связь разорвана\"", "\"Связь разорвана\""},
-        EscapeCase{cp1251<u8"Юг \"7\" C:\\st">, R"("Юг \"7\" C:\\st")", R"("Юг \"7\" C:\\st")"},
-        // Control bytes a settings file may hold: JSON escapes them all, a
-        // label only the line feed.
-        EscapeCase{"a\tb\x01\x7F\n", R"("a\tb\u0001\u007f\n")", "\"a\tb\x01\x7F\\n\""}));
+    ::testing::Values(EscapeCase{"CyrillicStatus", cp1251<u8"Связь разорвана">,
+                                 "\"Связь разорвана\"", "\"Связь разорвана\""},
+                      EscapeCase{"QuotesAndBackslash", cp1251<u8"Юг \"7\" C:\\st">,
+                                 R"("Юг \"7\" C:\\st")", R"("Юг \"7\" C:\\st")"},
+                      // Control bytes a settings file may hold: JSON escapes them all, a
+                      // label only the line feed.
+                      EscapeCase{"ControlBytes", "a\tb\x01\x7F\n", R"("a\tb\u0001\u007f\n")",
+                                 "\"a\tb\x01\x7F\\n\""}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace velgor
