@@ -49,6 +49,7 @@ void usage() {
         "  --station N       units of a busy station's run, one per write (default 20000)\n"
         "  --station-rate R  units per second of that run (default 2000)\n"
         "  --idle S          seconds an idle run watches the relay (default 10)\n"
+        "  --watch S         the relay writes its status and metrics files every S s\n"
         "  --floor N         send+lock pairs per floor measurement (default 300000)\n"
         "  --no-peers        the relay alone\n"
         "  --no-latency      throughput runs only\n"
@@ -97,6 +98,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.harness.stationRate = std::stod(value());
         } else if (arg == "--idle") {
             options.harness.idle = std::chrono::seconds(std::stoi(value()));
+        } else if (arg == "--watch") {
+            options.harness.watchSeconds = std::stoi(value());
         } else if (arg == "--floor") {
             options.floorIterations = std::stoull(value());
         } else if (arg == "--no-peers") {

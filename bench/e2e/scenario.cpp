@@ -56,8 +56,9 @@ bool startRelay(const Scenario& scenario, const HarnessConfig& config, Wiring& w
     writeText(dir + "/initmkp2.ini", std::to_string(consumer.port) + "\n127.0.0.1\n");
     writeText(dir + "/BinarComOn.ini", std::string(scenario.workload->binary ? "1" : "0") + "\n" +
                                            (scenario.compressed ? "1" : "0") + "\n0\n60\n");
-    writeText(dir + "/porog.ini", "0\n");         // every record is forwarded
-    writeText(dir + "/time.ini", "1\n");          // compression step 1
+    writeText(dir + "/porog.ini", "0\n");  // every record is forwarded
+    writeText(dir + "/time.ini", "1\n");   // compression step 1
+    if (config.watchSeconds > 0) writeText(dir + "/watch.ini", std::to_string(config.watchSeconds));
     const std::string runtimeDir = dir + "/run";  // a lock file of its own
     ::mkdir(runtimeDir.c_str(), 0700);
 

@@ -41,6 +41,7 @@ struct HarnessConfig {
     double pacedRate = 10'000;        // units per second of a latency run
     double stationRate = 2'000;       // units per second of a busy station's run
     std::chrono::seconds idle{10};    // how long an idle run watches the relay
+    int watchSeconds = 0;             // the relay's status and metrics files every S s (0: none)
     // Profiling the relay: a command put before the relay's own (for example
     // valgrind --tool=callgrind), and one attached to it during the play, given
     // "-p PID" (for example perf record -e cpu-clock -g -o FILE).

@@ -3,13 +3,13 @@
 VELGOR_BUILD_PACKAGES=(cmake g++ make pkg-config zlib1g-dev qt6-base-dev)
 VELGOR_TEST_PACKAGES=("${VELGOR_BUILD_PACKAGES[@]}" libgtest-dev libbenchmark-dev
     dump1090-mutability xvfb trayer xdotool x11-utils libx11-dev clang libclang-rt-14-dev
-    groff-base)
+    groff-base prometheus prometheus-node-exporter python3)
 # The fuzz targets: clang with its libFuzzer and sanitizer run-times, and the real
 # receiver for the seed corpora.
 VELGOR_FUZZ_PACKAGES=(cmake make zlib1g-dev clang libclang-rt-14-dev dump1090-mutability)
 # The Windows build of the core and its tests under wine (scripts/test-windows).
 VELGOR_WINDOWS_TEST_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest
-    wine wine64 xvfb xauth xdotool x11-utils imagemagick zip unzip dump1090-mutability python3)
+    wine wine64 xvfb xauth xdotool x11-utils imagemagick zip unzip dump1090-mutability python3 prometheus)
 # The headless package for 64-bit ARM boards: Debian's cross compiler and the arm64
 # libraries of multiarch, for linking, for dpkg-shlibdeps and for running the
 # programs under qemu-user.

@@ -16,6 +16,7 @@ inline constexpr const char* SETTINGS_FILE_NAME = "name.ini";    // station name
 inline constexpr const char* SETTINGS_FILE_THRESHOLD = "porog.ini";      // signal threshold
 inline constexpr const char* SETTINGS_FILE_COMPRESS_STEP = "time.ini";   // batch length in ticks
 inline constexpr const char* SETTINGS_FILE_FREQUENCY = "frequency.ini";  // receiver clock
+inline constexpr const char* SETTINGS_FILE_WATCH = "watch.ini";  // status interval (s), metrics dir
 inline constexpr const char* SETTINGS_PROBE_FILE = "testNaWriteFile.txt";
 
 }  // namespace velgor

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace velgor {
@@ -16,6 +17,7 @@ enum class DropCause {
     ConsumerOverflow,  // more waited for the consumer than its queue may hold
     SendFailed,        // a send on the consumer link failed for good
 };
+inline constexpr std::size_t DROP_CAUSE_COUNT = 7;
 
 struct LinkDrop {
     DropCause cause = DropCause::Operator;

@@ -100,6 +100,7 @@ void Relay::tickDuties() {
         }
     }
     log_.logMessage("", LOG_SHOW_NEWEST);
+    if (tickListener_) tickListener_();
 }
 
 void Relay::forwardRawBlock(const char* bytes, int count) {
@@ -320,7 +321,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
 
 void Relay::dropLink(int link, LinkDrop why) {
     LinkSlot& slot = links_.slot(link);
-    if (links_.isUp(link)) ++counts_.connectionsLost[static_cast<std::size_t>(link)];
+    if (links_.isUp(link)) countLoss(counts_, link, why.cause);
     if (slot.socket.valid()) {
         host_.unwatchSocket(link, slot.socket.get());
         slot.socket.reset();

@@ -58,6 +58,8 @@ class Relay : private LineOutlet {
     void setDropListener(std::function<void(int link, const LinkDrop& why)> listener) {
         dropListener_ = std::move(listener);
     }
+    // Told at the end of every tick (main thread); for the status files.
+    void setTickListener(std::function<void()> listener) { tickListener_ = std::move(listener); }
     // Rewrites the two status lines from the link slots (main thread).
     void refreshStatusLines();
 
@@ -122,6 +124,7 @@ class Relay : private LineOutlet {
     bool watchingConsumerRoom_ = false;
     bool sourceHeld_ = false;
     std::function<void(int, const LinkDrop&)> dropListener_;
+    std::function<void()> tickListener_;
     ConsumerSender sender_;
     SourceDecoder decoder_;
     std::atomic<std::int32_t> noDataTicks_{0};

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "config/link_endpoint.h"
+#include "links/link_drop.h"
 
 namespace velgor {
 
@@ -21,6 +22,15 @@ struct TrafficCounts {
     std::uint64_t batchesDropped = 0;
     std::array<std::uint64_t, LINK_COUNT> connectionsMade{};
     std::array<std::uint64_t, LINK_COUNT> connectionsLost{};
+    // The same losses by cause (index: DropCause).
+    std::array<std::array<std::uint64_t, DROP_CAUSE_COUNT>, LINK_COUNT> lostBy{};
 };
+
+// One connection of `link` lost for `cause`.
+inline void countLoss(TrafficCounts& counts, int link, DropCause cause) {
+    const auto slot = static_cast<std::size_t>(link);
+    ++counts.connectionsLost[slot];
+    ++counts.lostBy[slot][static_cast<std::size_t>(cause)];
+}
 
 }  // namespace velgor

@@ -7,6 +7,7 @@
 #include "links/reconnect_thread.h"
 #include "links/relay.h"
 #include "links/relay_host.h"
+#include "report/station_report.h"
 #include "sys/consumer_lock.h"
 
 namespace velgor {
@@ -42,6 +43,7 @@ class RelayProgram {
     std::string settingsDir_;
     ConsumerLock consumerLock_;
     std::unique_ptr<Relay> relay_;
+    std::unique_ptr<StationReport> report_;  // with "watch.ini" asking for it
     std::unique_ptr<ReconnectThread> reconnect_;
     bool shutDown_ = false;
 };
