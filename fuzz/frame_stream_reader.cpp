@@ -14,24 +14,30 @@ constexpr unsigned char STX = 0x02;
 constexpr unsigned char ETX = 0x03;
 constexpr unsigned char COMPRESSED_TYPE = 101;
 
+// One inflate stream for every frame of every run, reset between frames: a new
+// stream per frame would cost more than the frame.
+z_stream* sharedInflateStream() {
+    static z_stream stream{};
+    static const bool ready = inflateInit(&stream) == Z_OK;
+    return ready ? &stream : nullptr;
+}
+
 // Inflates one whole zlib stream; false unless it ends exactly at the payload's end.
 bool inflateWhole(const std::vector<unsigned char>& payload, std::size_t from, std::string& out) {
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) return false;
-    stream.next_in = const_cast<unsigned char*>(payload.data() + from);
-    stream.avail_in = static_cast<uInt>(payload.size() - from);
-    std::array<unsigned char, 16384> chunk{};
+    z_stream* stream = sharedInflateStream();
+    if (stream == nullptr || inflateReset(stream) != Z_OK) return false;
+    stream->next_in = const_cast<unsigned char*>(payload.data() + from);
+    stream->avail_in = static_cast<uInt>(payload.size() - from);
+    std::array<unsigned char, 16384> chunk;  // written by inflate before it is read
     int result = Z_OK;
     while (result == Z_OK) {
-        stream.next_out = chunk.data();
-        stream.avail_out = static_cast<uInt>(chunk.size());
-        result = inflate(&stream, Z_NO_FLUSH);
-        out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size() - stream.avail_out);
-        if (result == Z_BUF_ERROR && stream.avail_in == 0) break;  // input ran out early
+        stream->next_out = chunk.data();
+        stream->avail_out = static_cast<uInt>(chunk.size());
+        result = inflate(stream, Z_NO_FLUSH);
+        out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size() - stream->avail_out);
+        if (result == Z_BUF_ERROR && stream->avail_in == 0) break;  // input ran out early
     }
-    const bool whole = result == Z_STREAM_END && stream.avail_in == 0;
-    inflateEnd(&stream);
-    return whole;
+    return result == Z_STREAM_END && stream->avail_in == 0;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Fuzzes the compressed consumer feed end to end: a sequence of lines, raw
-// blocks and ticks goes through the ConsumerSender (batching, zlib's own
-// `compress` attached at run time, DLE framing) and the consumer link's outgoing
+// blocks and ticks goes through the ConsumerSender (batching, zlib's deflate,
+// DLE framing) and the consumer link's outgoing
 // queue onto a fake socket that takes sends whole, in part or not at all. An
 // independent reader then takes the wire apart (un-doubling, length fields,
 // inflate): the bytes out must be the bytes in, in order, none sent twice.
@@ -9,18 +9,29 @@
 //   0     compressTicks: the byte mod 24, minus 3 (so -3 .. 20)
 //   1     schedule seed (partial and refused sends)
 //   2     low 4 bits: chance of a short or refused send, in sixteenths
+//
+// The sender compresses with zlib's deflate at its defaults on one stream reset
+// for each batch: the bytes of zlib's `compress` (the start checks that against
+// `compress` as the program attaches it at run time) without setting up and
+// tearing down a stream each time, which would cost more than the rest of a run.
 // Operations, by the low 2 bits of their first byte b:
 //   0     a block: a length byte, then that many bytes as they are
 //   1     (b >> 2) ticks of the batch clock
-//   2     a large block of (b >> 2) * 1200 + 4 * n bytes, n the next byte; pseudo-random
-//         bytes (which do not compress) when n is odd, else a repeated pattern
+//   2     a made block of n bytes, n the next byte, or of n * 256 bytes (up to 65280,
+//         about a batch) when b >> 2 is 63; pseudo-random bytes (which do not
+//         compress) when n is odd, else a repeated pattern
 //   3     a line: a length byte, that many bytes, and CR LF after them
+
+#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "config/relay_settings.h"
 #include "feed/consumer_outbox.h"
@@ -30,6 +41,7 @@
 #include "fuzz_check.h"
 #include "log/message_log.h"
 #include "split_schedule.h"
+#include "sys/consumer_lock.h"
 #include "sys/socket_ops.h"
 
 namespace {
@@ -38,8 +50,11 @@ using velgor::fuzz::SplitSchedule;
 
 constexpr int FAKE_SOCKET = 7;
 constexpr std::size_t HEADER_BYTES = 3;
-// Keeps one run short enough for many runs a second.
-constexpr std::size_t INPUT_BUDGET = 400000;
+// Keeps one run short: room for one batch that overflows or needs two frames
+// (about 65 KB), not for several.
+constexpr std::size_t INPUT_BUDGET = 70000;
+constexpr std::uint8_t LARGE_MADE_BLOCK = 63;
+constexpr std::size_t LARGE_BLOCK_STEP = 256;
 // The fake never refuses that often in a row, so that draining the queue ends.
 constexpr int FAILURES_IN_A_ROW_MAX = 15;
 
@@ -83,29 +98,85 @@ const velgor::ZlibBinding& zlib() {
     return binding;
 }
 
+// zlib's `compress` (default level, window and memory), but on one stream reset
+// for each batch instead of one set up and torn down each time.
+int compressOnSharedStream(unsigned char* dest, unsigned long* destLen, const unsigned char* source,
+                           unsigned long sourceLen) {
+    static z_stream stream{};
+    static const bool ready = deflateInit(&stream, Z_DEFAULT_COMPRESSION) == Z_OK;
+    if (!ready || deflateReset(&stream) != Z_OK) return Z_STREAM_ERROR;
+    stream.next_in = const_cast<unsigned char*>(source);
+    stream.avail_in = static_cast<uInt>(sourceLen);
+    stream.next_out = dest;
+    stream.avail_out = static_cast<uInt>(*destLen);
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) return Z_BUF_ERROR;
+    *destLen = stream.total_out;
+    return Z_OK;
+}
+
+// The send lock in a scratch directory of its own (removed at exit): taking it
+// free of contention costs no system call, so runs are not spent on it.
+std::string& lockDirectory() {
+    static std::string dir;
+    return dir;
+}
+
+void removeLockDirectory() {
+    std::filesystem::remove_all(lockDirectory());
+}
+
+velgor::ConsumerLock& sendLock() {
+    static velgor::ConsumerLock lock{lockDirectory()};
+    return lock;
+}
+
+// The shared stream must give the bytes of `compress` as attached, for a few kinds
+// of batch: empty, short, a line, long and repetitive, long and random.
+bool sharedStreamMatchesAttached() {
+    std::string random(70000, '\0');
+    SplitSchedule filler(7);
+    for (char& c : random) c = static_cast<char>(filler.next() >> 11);
+    const std::string batches[] = {"", "a", "*8D4840D6202CC371C32CE0576098;\r\n",
+                                   std::string(60000, 'x'), random.substr(0, 65534)};
+    std::vector<unsigned char> mine(velgor::COMPRESS_CAPACITY);
+    std::vector<unsigned char> theirs(velgor::COMPRESS_CAPACITY);
+    for (const std::string& batch : batches) {
+        unsigned long mineLength = mine.size();
+        unsigned long theirLength = theirs.size();
+        const auto* source = reinterpret_cast<const unsigned char*>(batch.data());
+        if (compressOnSharedStream(mine.data(), &mineLength, source, batch.size()) != Z_OK ||
+            zlib().compress()(theirs.data(), &theirLength, source, batch.size()) != Z_OK ||
+            mineLength != theirLength || std::memcmp(mine.data(), theirs.data(), mineLength) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Lives on the stack of one run: a fresh heap block of this size (about 250 KiB)
+// per run would cost the sanitizer's allocator new zeroed pages each time.
 class Feed {
   public:
-    Feed(const velgor::RelaySettings& settings, PatchySocketOps& ops)
+    Feed(const velgor::RelaySettings& settings, velgor::CompressFn compress, PatchySocketOps& ops)
         : ops_(ops),
-          outbox_(ops, lock_, velgor::CONSUMER_OUTBOX_BOUND * 4),
-          sender_(std::make_unique<velgor::ConsumerSender>(settings, zlib().compress(), log_,
-                                                           outbox_)) {
+          outbox_(ops, sendLock(), velgor::CONSUMER_OUTBOX_BOUND * 4),
+          sender_(settings, compress, log_, outbox_) {
         outbox_.open(FAKE_SOCKET);
     }
 
     void send(const char* bytes, std::size_t count) {
-        sender_->sendToConsumer(FAKE_SOCKET, bytes, static_cast<int>(count));
-        FUZZ_CHECK(sender_->batchLength() >= 0 && sender_->batchLength() <= 65535,
+        sender_.sendToConsumer(FAKE_SOCKET, bytes, static_cast<int>(count));
+        FUZZ_CHECK(sender_.batchLength() >= 0 && sender_.batchLength() <= 65535,
                    "batch length out of range");
         sent.append(bytes, count);
         drain();
     }
     void tick() {
-        sender_->advanceBatchClock();
-        sender_->flushIfDue(FAKE_SOCKET);
+        sender_.advanceBatchClock();
+        sender_.flushIfDue(FAKE_SOCKET);
         drain();
     }
-    std::int32_t batchTicks() const { return sender_->batchTicks(); }
+    std::int32_t batchTicks() const { return sender_.batchTicks(); }
 
     std::string sent;
 
@@ -125,9 +196,8 @@ class Feed {
 
     velgor::MessageLog log_;
     PatchySocketOps& ops_;
-    velgor::ConsumerLock lock_{"/nonexistent/velgor-fuzz"};  // not usable: sends go unlocked
     velgor::ConsumerOutbox outbox_;
-    std::unique_ptr<velgor::ConsumerSender> sender_;
+    velgor::ConsumerSender sender_;
 };
 
 }  // namespace
@@ -137,6 +207,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::fprintf(stderr, "cannot attach %s\n", zlib().fileName().c_str());
         std::abort();
     }
+    FUZZ_CHECK(sharedStreamMatchesAttached(), "the shared deflate stream differs from compress");
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velgor-fuzz-lock-XXXXXX").string();
+    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr, "cannot make the lock's directory");
+    lockDirectory() = pattern;
+    std::atexit(removeLockDirectory);
     return 0;
 }
 
@@ -147,12 +223,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.compressTicks = static_cast<std::int32_t>(data[0] % 24) - 3;
     SplitSchedule schedule(data[1]);
     PatchySocketOps ops(schedule, data[2] & 15u);
-    auto feed = std::make_unique<Feed>(settings, ops);
+    Feed feed(settings, compressOnSharedStream, ops);
 
     std::string block;
     std::size_t pos = HEADER_BYTES;
     auto byteAt = [&](std::size_t i) -> std::uint8_t { return i < size ? data[i] : 0; };
-    while (pos < size && feed->sent.size() < INPUT_BUDGET) {
+    while (pos < size && feed.sent.size() < INPUT_BUDGET) {
         const std::uint8_t op = data[pos++];
         switch (op & 3) {
             case 0:
@@ -165,35 +241,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              length);
                 pos += length;
                 if ((op & 3) == 3) block += "\r\n";
-                feed->send(block.data(), block.size());
+                feed.send(block.data(), block.size());
                 break;
             }
             case 1:
-                for (int i = 0; i < (op >> 2); ++i) feed->tick();
+                for (int i = 0; i < (op >> 2); ++i) feed.tick();
                 break;
             case 2: {
                 const std::uint8_t n = byteAt(pos++);
                 const std::size_t length =
-                    static_cast<std::size_t>(op >> 2) * 1200 + std::size_t{n} * 4;
+                    (op >> 2) == LARGE_MADE_BLOCK ? std::size_t{n} * LARGE_BLOCK_STEP : n;
                 block.resize(length);
                 SplitSchedule filler(n + 1u + op * 256u);
                 for (std::size_t i = 0; i < length; ++i) {
                     block[i] = static_cast<char>((n & 1) != 0 ? filler.next() >> 11 : i % 61);
                 }
-                feed->send(block.data(), block.size());
+                feed.send(block.data(), block.size());
                 break;
             }
         }
     }
 
     // Whatever is still batched goes out with the tick that makes the batch due.
-    while (feed->batchTicks() <= settings.compressTicks) feed->tick();
-    feed->tick();
+    while (feed.batchTicks() <= settings.compressTicks) feed.tick();
+    feed.tick();
 
     const velgor::fuzz::FrameStream stream = velgor::fuzz::readFrameStream(
         reinterpret_cast<const unsigned char*>(ops.wire.data()), ops.wire.size());
     FUZZ_CHECK(stream.error.empty(), stream.error.c_str());
-    FUZZ_CHECK(stream.content.size() == feed->sent.size(), "bytes lost or added on the way");
-    FUZZ_CHECK(stream.content == feed->sent, "bytes changed on the way");
+    FUZZ_CHECK(stream.content.size() == feed.sent.size(), "bytes lost or added on the way");
+    FUZZ_CHECK(stream.content == feed.sent, "bytes changed on the way");
     return 0;
 }

@@ -1,18 +1,17 @@
-// Fuzzes the start-up load of the settings files: the input becomes a scratch
-// directory of settings files (any bytes: NUL bytes, lone CRs, very long lines,
-// numbers far out of range, directories where files should be), loadSettings
-// reads it, and every value must stay within its field and match what the file
-// rules give, worked out independently.
+// Fuzzes the start-up load of the settings files: the input becomes a set of
+// settings files in memory (any bytes: NUL bytes, lone CRs, very long lines,
+// numbers far out of range, directories where files should be), the loader reads
+// them through loadSettingsFromBytes (the entry loadSettings reads a directory
+// through), and every value must stay within its field and match what the file
+// rules give, worked out independently. A directory counts as an absent file, as
+// the directory reader makes it.
 //
 // Input: sections as described in settings_sections.h.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "config/link_endpoint.h"
@@ -26,45 +25,6 @@ namespace {
 
 using velgor::fuzz::SETTINGS_FILE_COUNT;
 using velgor::fuzz::SETTINGS_FILES;
-
-std::string& scratchDir() {
-    static std::string dir;
-    return dir;
-}
-
-std::string pathOf(std::size_t index) {
-    return scratchDir() + "/" + SETTINGS_FILES[index];
-}
-
-void clearScratchDir() {
-    for (std::size_t i = 0; i < SETTINGS_FILE_COUNT; ++i) {
-        const std::string path = pathOf(i);
-        if (unlink(path.c_str()) != 0) rmdir(path.c_str());
-    }
-}
-
-void removeScratchDir() {
-    clearScratchDir();
-    rmdir(scratchDir().c_str());
-}
-
-void writeScratchDir(const velgor::fuzz::SettingsDirContent& dir) {
-    clearScratchDir();
-    for (std::size_t i = 0; i < SETTINGS_FILE_COUNT; ++i) {
-        if (!dir[i].present) continue;
-        const std::string path = pathOf(i);
-        if (dir[i].directory) {
-            FUZZ_CHECK(mkdir(path.c_str(), 0700) == 0, "cannot make a directory");
-            continue;
-        }
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        FUZZ_CHECK(file != nullptr, "cannot write a settings file");
-        const std::string& bytes = dir[i].bytes;
-        FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(),
-                   "short write of a settings file");
-        std::fclose(file);
-    }
-}
 
 // A text field holds a NUL within its 256 bytes and no line end before it.
 void checkField(const velgor::Text256& field, const std::string& expected, const char* what) {
@@ -88,22 +48,15 @@ void checkCoordinate(double loaded, double degrees, bool known, const char* what
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Memory-backed when the machine has it: every run writes a dozen files.
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string pattern = std::string(base) + "/velgor-fuzz-settings-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    scratchDir() = pattern;
-    std::atexit(removeScratchDir);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const velgor::fuzz::SettingsDirContent dir = velgor::fuzz::decodeSettingsSections(data, size);
-    writeScratchDir(dir);
+    std::array<velgor::SettingsFileBytes, SETTINGS_FILE_COUNT> files;
+    std::size_t fileCount = 0;
+    for (std::size_t i = 0; i < SETTINGS_FILE_COUNT; ++i) {
+        if (dir[i].present && !dir[i].directory) {
+            files[fileCount++] = {SETTINGS_FILES[i], dir[i].bytes};
+        }
+    }
 
     velgor::RelaySettings settings;
     velgor::LinkEndpoint local;
@@ -112,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     local.port = velgor::DEFAULT_LOCAL_PORT;
     source.port = velgor::DEFAULT_SOURCE_PORT;
     consumer.port = velgor::DEFAULT_CONSUMER_PORT;
-    velgor::loadSettings(scratchDir(), settings, local, source, consumer);
+    velgor::loadSettingsFromBytes(std::span(files.data(), fileCount), settings, local, source,
+                                  consumer);
     const velgor::fuzz::ModelSettings m = velgor::fuzz::modelLoad(dir);
 
     FUZZ_CHECK(settings.binaryMode == m.binaryMode, "binaryMode");

@@ -17,7 +17,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,6 +133,8 @@ void compareWithModel(CheckingOutlet& outlet, std::vector<ModelLine>& expected,
         FUZZ_CHECK(outlet.lines[i].forwarded == expected[i].forwarded,
                    "forwarding differs from the model");
     }
+    outlet.lines.clear();
+    expected.clear();
     const int fill = decoder.fillCount();
     FUZZ_CHECK(fill >= 0 && fill <= velgor::SourceDecoder::MAX_FILL, "fill count out of range");
     FUZZ_CHECK(fill == model.fillCount(), "fill count differs from the model");
@@ -163,13 +164,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t maxBlock = std::size_t{1} << (data[7] & 15);
     const unsigned switchChance = data[7] >> 4;
 
+    // Everything lives on the stack: a fresh heap block of this size per run would
+    // cost the sanitizer's allocator new zeroed pages each time.
     std::int64_t now = 1700000000;
-    auto log = std::make_unique<velgor::MessageLog>();
-    velgor::ReceiveTimeDisplay display(settings, *log, [&now] { return now; });
+    velgor::MessageLog log;
+    velgor::ReceiveTimeDisplay display(settings, log, [&now] { return now; });
     display.setRelativeTimeMode((flags >> 1) & 1);
     display.setDisplayEnabled(((flags >> 2) & 1) == 0 ? 1 : 0);
-    CheckingOutlet outlet(display, *log);
-    auto decoder = std::make_unique<velgor::SourceDecoder>(settings, outlet);
+    CheckingOutlet outlet(display, log);
+    velgor::SourceDecoder decoder(settings, outlet);
     DecoderModel model;
     std::vector<ModelLine> expected;
 
@@ -179,15 +182,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (offset < streamLength) {
         const std::size_t left = streamLength - offset;
         const std::size_t block = schedule.upTo(maxBlock < left ? maxBlock : left);
-        decoder->decodeSourceBlock(stream + offset, static_cast<int>(block));
+        decoder.decodeSourceBlock(stream + offset, static_cast<int>(block));
         model.decodeBlock(stream + offset, block, settings.binaryMode != 0,
                           settings.signalThreshold, expected);
         outlet.checkIdle();
-        compareWithModel(outlet, expected, *decoder, model);
+        compareWithModel(outlet, expected, decoder, model);
         offset += block;
 
         // Between blocks: a tick of the pane, and perhaps switches.
-        log->logMessage(nullptr, velgor::LOG_SHOW_NEWEST);
+        log.logMessage(nullptr, velgor::LOG_SHOW_NEWEST);
         now += schedule.chance(1) ? schedule.next() % 200000 : schedule.next() % 3;
         if (schedule.chance(switchChance)) settings.binaryMode = settings.binaryMode != 0 ? 0 : 1;
         if (switchChance != 0 && schedule.chance(1)) {
@@ -198,10 +201,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (switchChance != 0 && schedule.chance(1)) display.toggleDisplayEnabled();
         if (schedule.chance(1)) {
             // Empty and negative counts consume nothing.
-            const int before = decoder->fillCount();
-            decoder->decodeSourceBlock(stream + offset, -static_cast<int>(schedule.next() % 2));
-            FUZZ_CHECK(decoder->fillCount() == before, "an empty block changed the decoder");
-            compareWithModel(outlet, expected, *decoder, model);
+            const int before = decoder.fillCount();
+            decoder.decodeSourceBlock(stream + offset, -static_cast<int>(schedule.next() % 2));
+            FUZZ_CHECK(decoder.fillCount() == before, "an empty block changed the decoder");
+            compareWithModel(outlet, expected, decoder, model);
         }
     }
     return 0;

@@ -2,7 +2,7 @@
 // subdirectory per target:
 //   fuzz_source_decoder    the real receiver's binary and text streams (recorded
 //                          from dump1090-mutability replaying the radio capture),
-//                          whole and in slices, under several headers
+//                          their heads and slices, under several headers
 //   fuzz_compressed_feed   the receiver's text lines as line operations with ticks
 //                          between them, and large blocks
 //   fuzz_settings_loader   hand-made settings directories
@@ -67,11 +67,13 @@ int writeDecoderSeeds(const std::string& dir, const velgor::test::ReceiverRun& r
     const std::string& binary = run.binary;
     const std::string& raw = run.raw;
     const std::string& sbs = run.sbs;
-    // Whole streams, cut into blocks of up to 2^k bytes.
-    seed("binary-whole", decoderHeader(true, false, 50, 1, 0x0C) + binary);
+    // The streams' first 2000 bytes (an input of typical size), cut into blocks of up
+    // to 2^k bytes.
+    constexpr std::size_t HEAD = 2000;
+    seed("binary-head", decoderHeader(true, false, 50, 1, 0x0C) + binary.substr(0, HEAD));
     seed("binary-bytewise", decoderHeader(true, true, 100, 2, 0x00) + binary.substr(0, 600));
-    seed("raw-whole", decoderHeader(false, true, 50, 3, 0x0A) + raw);
-    seed("sbs-whole", decoderHeader(false, false, 50, 4, 0x08) + sbs);
+    seed("raw-head", decoderHeader(false, true, 50, 3, 0x0A) + raw.substr(0, HEAD));
+    seed("sbs-head", decoderHeader(false, false, 50, 4, 0x08) + sbs.substr(0, HEAD));
     // Slices from several places, in small blocks, and with mode switches.
     for (std::size_t k = 0; k < 6 && binary.size() > 512; ++k) {
         const std::size_t at = binary.size() / 6 * k;
@@ -97,7 +99,7 @@ int writeFeedSeeds(const std::string& dir, const velgor::test::ReceiverRun& run)
         seed += static_cast<char>(variant * 17);
         seed += static_cast<char>(variant);
         const auto first = static_cast<std::size_t>(variant) * 40;
-        for (std::size_t i = first; i < lines.size() && i < first + 120; ++i) {
+        for (std::size_t i = first; i < lines.size() && i < first + 40; ++i) {
             const std::string line = lines[i].substr(0, 255);
             seed += static_cast<char>(3);
             seed += static_cast<char>(line.size());
@@ -106,14 +108,18 @@ int writeFeedSeeds(const std::string& dir, const velgor::test::ReceiverRun& run)
         }
         n += writeSeed(dir, "lines-" + std::to_string(variant), seed) ? 1 : 0;
     }
-    // Large blocks: compressible, then ones that do not compress and need several frames.
-    const std::string large = std::string("\x02\x05\x00", 3) + "\xA2\x10" + "\xA2\x11" +
-                              std::string("\x06\x02", 2) + "\xFE\x80" + "\xFE\x81";
+    // Large made blocks (65024 bytes that compress, 65280 that do not): a batch that
+    // overflows, then one of 65530 bytes that do not compress, which needs two frames.
+    std::string large("\x02\x05\x00", 3);
+    large += "\xFE\xFE\xFE\xFF\x06\x02";
+    large += std::string("\x00\xFA", 2);
+    for (int i = 0; i < 250; ++i) large += static_cast<char>((i * 167 + 13) % 256);
+    large += "\xFE\x81";
     n += writeSeed(dir, "large-blocks", large) ? 1 : 0;
-    // Blocks whose compressed length puts a DLE into the length field: 4084 bytes that
-    // do not compress (length field about 0x1004), and short blocks of a dozen bytes
-    // (0x0010 and thereabouts).
-    n += writeSeed(dir, "length-high-dle", std::string("\x02\x07\x00\x0E\x79", 5)) ? 1 : 0;
+    // Batches whose compressed length puts a DLE into the length field: 4095 bytes
+    // that do not compress (3840 + 255; length field about 0x100E), and short blocks of a dozen
+    // bytes (0x0010 and thereabouts).
+    n += writeSeed(dir, "length-high-dle", std::string("\x0A\x07\x00\xFE\x0F\x02\xFF", 7)) ? 1 : 0;
     std::string shortBlocks("\x02\x09\x00", 3);
     for (const char* text : {"abcd", "abcde", "abc", "@0123;\r\n", "*8D4840D6;"}) {
         shortBlocks += '\x00';

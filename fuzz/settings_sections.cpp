@@ -1,5 +1,7 @@
 #include "settings_sections.h"
 
+#include <string_view>
+
 #include "config/settings_file_names.h"
 
 namespace velgor::fuzz {
@@ -11,16 +13,19 @@ constexpr std::uint8_t CR_ONLY = 0x10;
 constexpr std::uint8_t REPEATED = 0x20;
 constexpr std::uint8_t DIRECTORY = 0x40;
 constexpr std::size_t REPEAT_STEP = 24;
-// No file grows beyond this, however it is repeated.
-constexpr std::size_t FILE_BYTES_MAX = 1 << 17;
+// No file grows beyond this, however it is repeated: eight times the longest
+// bounded read (1024 bytes), so that a line still takes several reads, while a
+// run stays short.
+constexpr std::size_t FILE_BYTES_MAX = 1 << 13;
 
-std::string withLoneCrs(const std::string& bytes) {
-    std::string out;
+// In place: the text only shrinks.
+void makeLoneCrs(std::string& bytes) {
+    std::size_t out = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-        out += bytes[i] == '\n' ? '\r' : bytes[i];
+        bytes[out++] = bytes[i] == '\n' ? '\r' : bytes[i];
     }
-    return out;
+    bytes.resize(out);
 }
 
 }  // namespace
@@ -42,7 +47,7 @@ SettingsDirContent decodeSettingsSections(const std::uint8_t* data, std::size_t 
         std::size_t repeat = 1;
         if ((selector & REPEATED) != 0 && pos < size) repeat += REPEAT_STEP * data[pos++];
         if (length > size - pos) length = size - pos;
-        const std::string piece(reinterpret_cast<const char*>(data + pos), length);
+        const std::string_view piece(reinterpret_cast<const char*>(data + pos), length);
         pos += length;
 
         const std::size_t index = selector & FILE_BITS;
@@ -55,7 +60,7 @@ SettingsDirContent decodeSettingsSections(const std::uint8_t* data, std::size_t 
              ++i) {
             file.bytes += piece;
         }
-        if ((selector & CR_ONLY) != 0) file.bytes = withLoneCrs(file.bytes);
+        if ((selector & CR_ONLY) != 0) makeLoneCrs(file.bytes);
     }
     return dir;
 }

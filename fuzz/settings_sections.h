@@ -23,7 +23,7 @@ using SettingsDirContent = std::array<SettingsFileContent, SETTINGS_FILE_COUNT>;
 //   selector, length low byte, length high byte, [repeat byte], content
 // The selector's low 4 bits pick the file (12..15: none); bit 4 turns every line
 // end into a lone CR; bit 5 adds the repeat byte r, and the content is written
-// 1 + 24 * r times (so long lines cost few input bytes); bit 6 makes a directory
+// 1 + 24 * r times, up to 8 KB (so long lines cost few input bytes); bit 6 makes a directory
 // of that name instead. A later section for the same file replaces an earlier one.
 SettingsDirContent decodeSettingsSections(const std::uint8_t* data, std::size_t size);
 

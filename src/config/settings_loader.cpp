@@ -1,9 +1,13 @@
 #include "config/settings_loader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <new>
+#include <optional>
+#include <span>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,30 +34,42 @@ void readIntoField(LineReader& reader, FixedText<N>& field) {
     cutAtLineEnd(field.data());
 }
 
-void loadSerialPort(const std::string& dir, RelaySettings& settings) {
-    LineReader reader = LineReader::open(dir, SETTINGS_FILE_SERIAL);
+void loadSerialPort(LineReader reader, RelaySettings& settings) {
     if (!reader.isOpen()) return;
     readIntoField(reader, settings.comPortName);
     readIntoField(reader, settings.comPortSpeed);
 }
 
-void loadIcaoList(const std::string& dir, RelaySettings& settings) {
+// The list's bytes with a NUL after them; nothing when there is no room for them.
+std::optional<std::vector<char>> icaoListOf(std::string_view bytes) {
+    try {
+        std::vector<char> block(bytes.size() + 1, '\0');
+        std::copy(bytes.begin(), bytes.end(), block.begin());
+        return block;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<char>> readIcaoList(const std::string& dir) {
     StdioFile file = openSettingsFileForReading(dir, SETTINGS_FILE_ICAO_LIST);
-    if (!file) return;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) return;
+    if (!file) return std::nullopt;
+    if (std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
     const long length = std::ftell(file.get());
-    if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return;
+    if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return std::nullopt;
     const auto byteCount = static_cast<std::size_t>(length);
     std::vector<char> block;
     try {
         block.assign(byteCount + 1, '\0');  // zero-filled, so the text ends with a NUL
     } catch (const std::bad_alloc&) {
-        return;  // no room for the list: nothing is read
+        return std::nullopt;  // no room for the list: nothing is read
     } catch (const std::length_error&) {
-        return;
+        return std::nullopt;
     }
     std::fread(block.data(), 1, byteCount, file.get());
-    settings.icaoListText = std::move(block);
+    return block;
 }
 
 // The files read through one line buffer: when the very first read already
@@ -61,8 +77,7 @@ void loadIcaoList(const std::string& dir, RelaySettings& settings) {
 // file keep what they held before (every later read of it would find the end
 // too).
 
-void loadUdp(const std::string& dir, RelaySettings& settings) {
-    LineReader reader = LineReader::open(dir, SETTINGS_FILE_UDP);
+void loadUdp(LineReader reader, RelaySettings& settings) {
     ValueLine line;
     if (!reader.readLine(line.data(), line.size())) return;
     cutAtLineEnd(line.data());
@@ -76,9 +91,7 @@ void loadUdp(const std::string& dir, RelaySettings& settings) {
 // Port line and host line, both read straight into the host field: with one
 // line the host holds the port text, with none it keeps its old text and the
 // port becomes that text's integer ("127.0.0.1" gives 127).
-[[nodiscard]] bool loadEndpoint(const std::string& dir, const char* fileName,
-                                LinkEndpoint& endpoint) {
-    LineReader reader = LineReader::open(dir, fileName);
+[[nodiscard]] bool loadEndpoint(LineReader reader, LinkEndpoint& endpoint) {
     if (!reader.isOpen()) return false;
     readIntoField(reader, endpoint.host);
     endpoint.port = portFromInt(parseLenientInt(endpoint.host.c_str()));
@@ -86,8 +99,7 @@ void loadUdp(const std::string& dir, RelaySettings& settings) {
     return true;
 }
 
-void loadModes(const std::string& dir, RelaySettings& settings) {
-    LineReader reader = LineReader::open(dir, SETTINGS_FILE_MODES);
+void loadModes(LineReader reader, RelaySettings& settings) {
     ModeLine line;
     if (!reader.readLine(line.data(), line.size())) return;
     // One shared buffer, no cut (the integer stops at the line end anyway): a
@@ -101,8 +113,7 @@ void loadModes(const std::string& dir, RelaySettings& settings) {
     }
 }
 
-void loadPoint(const std::string& dir, RelaySettings& settings) {
-    LineReader reader = LineReader::open(dir, SETTINGS_FILE_POINT);
+void loadPoint(LineReader reader, RelaySettings& settings) {
     ValueLine line;
     if (!reader.readLine(line.data(), line.size())) return;
     cutAtLineEnd(line.data());
@@ -115,40 +126,83 @@ void loadPoint(const std::string& dir, RelaySettings& settings) {
     settings.stationLongitude = longitude * ARC_SECONDS_PER_DEGREE;
 }
 
-void loadName(const std::string& dir, RelaySettings& settings) {
-    LineReader reader = LineReader::open(dir, SETTINGS_FILE_NAME);
+void loadName(LineReader reader, RelaySettings& settings) {
     ValueLine line;
     if (!reader.readLine(line.data(), line.size())) return;
     cutAtLineEnd(line.data());
     settings.stationName = line.view();  // a longer name keeps its first 255 bytes
 }
 
-void loadIntegerFile(const std::string& dir, const char* fileName, std::int32_t& value) {
-    LineReader reader = LineReader::open(dir, fileName);
+void loadIntegerFile(LineReader reader, std::int32_t& value) {
     ValueLine line;
     if (!reader.readLine(line.data(), line.size())) return;
     cutAtLineEnd(line.data());
     value = parseLenientInt(line.c_str());
 }
 
+// The whole load, in the relay's fixed order, over files taken from `files`:
+// lines(name) gives a reader (not open when the file is absent) and icaoList()
+// the list's bytes with a NUL after them.
+template <class Files>
+void loadAll(const Files& files, RelaySettings& settings, LinkEndpoint& local, LinkEndpoint& source,
+             LinkEndpoint& consumer) {
+    loadSerialPort(files.lines(SETTINGS_FILE_SERIAL), settings);
+    if (auto list = files.icaoList()) settings.icaoListText = std::move(*list);
+    loadUdp(files.lines(SETTINGS_FILE_UDP), settings);
+    if (loadEndpoint(files.lines(SETTINGS_FILE_LOCAL_LINK), local)) {
+        settings.localServerPort = local.port;
+    }
+    // The two links' endpoints are used where they are: an absent file leaves the
+    // defaults, and nothing else is derived from them.
+    (void)loadEndpoint(files.lines(SETTINGS_FILE_SOURCE_LINK), source);
+    loadModes(files.lines(SETTINGS_FILE_MODES), settings);
+    (void)loadEndpoint(files.lines(SETTINGS_FILE_CONSUMER_LINK), consumer);
+    loadPoint(files.lines(SETTINGS_FILE_POINT), settings);
+    loadName(files.lines(SETTINGS_FILE_NAME), settings);
+    // The threshold has no range check.
+    loadIntegerFile(files.lines(SETTINGS_FILE_THRESHOLD), settings.signalThreshold);
+    loadIntegerFile(files.lines(SETTINGS_FILE_COMPRESS_STEP), settings.compressTicks);
+    loadIntegerFile(files.lines(SETTINGS_FILE_FREQUENCY), settings.timerFrequency);
+}
+
+// The files of a directory, read as the load asks for them.
+struct DirectoryFiles {
+    const std::string& dir;
+    LineReader lines(const char* name) const { return LineReader::open(dir, name); }
+    std::optional<std::vector<char>> icaoList() const { return readIcaoList(dir); }
+};
+
+// Files already in memory.
+struct FilesInMemory {
+    std::span<const SettingsFileBytes> files;
+
+    const SettingsFileBytes* find(std::string_view name) const {
+        for (const SettingsFileBytes& file : files) {
+            if (file.name == name) return &file;
+        }
+        return nullptr;
+    }
+    LineReader lines(const char* name) const {
+        const SettingsFileBytes* file = find(name);
+        return file != nullptr ? LineReader(file->bytes) : LineReader(StdioFile());
+    }
+    std::optional<std::vector<char>> icaoList() const {
+        const SettingsFileBytes* file = find(SETTINGS_FILE_ICAO_LIST);
+        if (file == nullptr) return std::nullopt;
+        return icaoListOf(file->bytes);
+    }
+};
+
 }  // namespace
 
 void loadSettings(const std::string& dir, RelaySettings& settings, LinkEndpoint& local,
                   LinkEndpoint& source, LinkEndpoint& consumer) {
-    loadSerialPort(dir, settings);
-    loadIcaoList(dir, settings);
-    loadUdp(dir, settings);
-    if (loadEndpoint(dir, SETTINGS_FILE_LOCAL_LINK, local)) settings.localServerPort = local.port;
-    // The two links' endpoints are used where they are: an absent file leaves the
-    // defaults, and nothing else is derived from them.
-    (void)loadEndpoint(dir, SETTINGS_FILE_SOURCE_LINK, source);
-    loadModes(dir, settings);
-    (void)loadEndpoint(dir, SETTINGS_FILE_CONSUMER_LINK, consumer);
-    loadPoint(dir, settings);
-    loadName(dir, settings);
-    loadIntegerFile(dir, SETTINGS_FILE_THRESHOLD, settings.signalThreshold);  // no range check
-    loadIntegerFile(dir, SETTINGS_FILE_COMPRESS_STEP, settings.compressTicks);
-    loadIntegerFile(dir, SETTINGS_FILE_FREQUENCY, settings.timerFrequency);
+    loadAll(DirectoryFiles{dir}, settings, local, source, consumer);
+}
+
+void loadSettingsFromBytes(std::span<const SettingsFileBytes> files, RelaySettings& settings,
+                           LinkEndpoint& local, LinkEndpoint& source, LinkEndpoint& consumer) {
+    loadAll(FilesInMemory{files}, settings, local, source, consumer);
 }
 
 void releaseSettings(RelaySettings& settings) {

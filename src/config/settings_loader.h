@@ -1,6 +1,8 @@
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "config/link_endpoint.h"
 #include "config/relay_settings.h"
@@ -14,6 +16,18 @@ namespace velgor {
 // validated. Never fails.
 void loadSettings(const std::string& dir, RelaySettings& settings, LinkEndpoint& local,
                   LinkEndpoint& source, LinkEndpoint& consumer);
+
+// One settings file's bytes, under its bare name (settings_file_names.h).
+struct SettingsFileBytes {
+    std::string_view name;
+    std::string_view bytes;
+};
+
+// The same load over files already in memory: a name that `files` does not hold
+// counts as an absent file. loadSettings reads the directory's files through the
+// same rules.
+void loadSettingsFromBytes(std::span<const SettingsFileBytes> files, RelaySettings& settings,
+                           LinkEndpoint& local, LinkEndpoint& source, LinkEndpoint& consumer);
 
 // Frees the text of "icao24plus.txt".
 void releaseSettings(RelaySettings& settings);
