@@ -1,7 +1,6 @@
 #include "links/reconnect_thread.h"
 
 #include "links/relay.h"
-#include "links/retry_schedule.h"
 #include "links/stop_aware_sleep.h"
 
 namespace velgor {
@@ -48,7 +47,7 @@ void ReconnectThread::consumerTurn(std::stop_token stop) {
         failingPort_ = endpoint.port;
         failingHost_ = std::string(endpoint.host.view());
     }
-    const auto pause = consumerRetryPause(
+    const auto pause = consumerSchedule_(
         std::chrono::duration_cast<std::chrono::milliseconds>(now - *consumerFailingSince_));
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     consumerDueAt_ = now + withJitter(pause, unit(jitter_));

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "links/retry_schedule.h"
+
 namespace velgor {
 
 class Relay;
@@ -21,7 +23,8 @@ inline constexpr std::chrono::milliseconds RECONNECT_PAUSE{500};
 // ends it without waiting for a connect or name look-up in progress.
 class ReconnectThread {
   public:
-    explicit ReconnectThread(Relay& relay) : relay_(relay) {}
+    explicit ReconnectThread(Relay& relay, RetrySchedule consumerSchedule = consumerRetryPause)
+        : relay_(relay), consumerSchedule_(consumerSchedule) {}
     ~ReconnectThread() { stop(); }
     ReconnectThread(const ReconnectThread&) = delete;
     ReconnectThread& operator=(const ReconnectThread&) = delete;
@@ -37,6 +40,7 @@ class ReconnectThread {
     void consumerTurn(std::stop_token stop);
 
     Relay& relay_;
+    RetrySchedule consumerSchedule_;
     // The consumer's run of failed attempts (thread's own): since when, to where,
     // and when the next attempt is due. Only this thread touches them.
     std::optional<Clock::time_point> consumerFailingSince_;

@@ -21,6 +21,7 @@ inline constexpr double CONSUMER_PAUSE_JITTER = 0.2;
 // The pause, before jitter, after an attempt that failed `failingFor` after the
 // first failure of this run of failures; zero means "at the next cycle".
 [[nodiscard]] std::chrono::milliseconds consumerRetryPause(std::chrono::milliseconds failingFor);
+using RetrySchedule = std::chrono::milliseconds (*)(std::chrono::milliseconds failingFor);
 // `pause` spread by `unit` (from -1 to 1) times CONSUMER_PAUSE_JITTER of itself.
 [[nodiscard]] std::chrono::milliseconds withJitter(std::chrono::milliseconds pause, double unit);
 

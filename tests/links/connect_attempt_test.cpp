@@ -292,6 +292,42 @@ TEST(ReconnectThreadTest, RetriesBothLinksEveryCycleWhileNothingListens) {
     EXPECT_EQ(rig.relay.links().statusText(LINK_LOCAL).view(), "");
 }
 
+// The reconnect thread follows the consumer's schedule (here: the cycle for the
+// first second of failures, then 4 s give or take a fifth), while the source keeps
+// the cycle.
+std::chrono::milliseconds quickBackOff(std::chrono::milliseconds failingFor) {
+    return failingFor < 1s ? 0ms : std::chrono::milliseconds{4s};
+}
+
+TEST(ReconnectThreadTest, ConsumerBacksOffOnItsScheduleWhileTheSourceKeepsTheCycle) {
+    LinkRig rig;
+    RefusingPort source;
+    RefusingPort consumer;
+    rig.setEndpoint(LINK_SOURCE, source.port());
+    rig.setEndpoint(LINK_CONSUMER, consumer.port());
+    auto errorTimes = [&](int link) {
+        std::vector<std::chrono::steady_clock::time_point> times;
+        const auto& texts = rig.statuses.of(link);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (texts[i] == CONNECT_ERROR) times.push_back(rig.statuses.timesOf(link)[i]);
+        }
+        return times;
+    };
+    rig.startReconnecting(quickBackOff);
+    rig.host.runUntil([&] { return errorTimes(LINK_CONSUMER).size() >= 3; }, 12s);
+    rig.stopReconnecting();
+
+    const auto consumerErrors = errorTimes(LINK_CONSUMER);
+    ASSERT_GE(consumerErrors.size(), 3u);
+    EXPECT_LT(consumerErrors[1] - consumerErrors[0], 2500ms) << "the cycle at first";
+    EXPECT_GE(consumerErrors[2] - consumerErrors[1], 3200ms) << "then the schedule's pause";
+    const auto sourceErrors = errorTimes(LINK_SOURCE);
+    ASSERT_GE(sourceErrors.size(), 4u);
+    for (std::size_t i = 1; i < sourceErrors.size(); ++i) {
+        EXPECT_LT(sourceErrors[i] - sourceErrors[i - 1], 2500ms) << "source attempt " << i;
+    }
+}
+
 // The consumer's pauses after failed attempts: the cycle for the first 30 s of
 // failures, then a quarter of the time failing, up to 30 s; jitter spreads a
 // pause by at most a fifth either way.

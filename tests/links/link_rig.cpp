@@ -368,8 +368,8 @@ Peer LinkRig::connect(int link, const Listener& listener) {
     return peer;
 }
 
-void LinkRig::startReconnecting() {
-    reconnect_ = std::make_unique<ReconnectThread>(relay);
+void LinkRig::startReconnecting(RetrySchedule consumerSchedule) {
+    reconnect_ = std::make_unique<ReconnectThread>(relay, consumerSchedule);
     reconnect_->start();
 }
 

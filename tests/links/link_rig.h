@@ -163,7 +163,7 @@ class LinkRig {
     // Connects `link` to `listener` with one attempt and takes the connection.
     Peer connect(int link, const Listener& listener);
 
-    void startReconnecting();
+    void startReconnecting(RetrySchedule consumerSchedule = consumerRetryPause);
     // Stops the reconnect thread, pumping meanwhile (it may be waiting for the
     // main thread).
     void stopReconnecting();
