@@ -1,7 +1,6 @@
 #include "links/tcp_connect.h"
 
 #include <condition_variable>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,22 +28,22 @@ void lookUpName(const std::shared_ptr<LookUp>& lookUp, NameLookUp resolver,
     lookUp->done.notify_all();
 }
 
-// "[...]" around an IPv6 address, as in a URL: the text inside; any other text as
-// it is (so "[localhost]" stays a name no resolver knows).
-std::string withoutBrackets(const char* host) {
-    const std::size_t length = std::strlen(host);
-    if (length >= 2 && host[0] == '[' && host[length - 1] == ']') {
-        std::string inside(host + 1, length - 2);
-        if (inside.find(':') != std::string::npos) return inside;
-    }
-    return host;
+// "[...]" around an IPv6 address, as in a URL: the text inside. False for any
+// other bracketed text, which is no host on any platform (some resolvers take
+// "[127.0.0.1]", others do not).
+bool unbracketed(const char* host, std::string& text) {
+    text = host;
+    if (text.size() < 2 || text.front() != '[' || text.back() != ']') return true;
+    text = text.substr(1, text.size() - 2);
+    return text.find(':') != std::string::npos;
 }
 
 }  // namespace
 
 AttemptStep resolveHost(const char* host, std::stop_token stop, NameLookUp lookUp,
                         std::vector<IpAddress>& addresses) {
-    const std::string text = withoutBrackets(host);
+    std::string text;
+    if (!unbracketed(host, text)) return AttemptStep::Failed;
     // A numeric address needs no resolver (and the resolver would give it back as is).
     Ipv4Address four{};
     IpAddress six{};

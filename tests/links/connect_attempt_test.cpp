@@ -69,6 +69,7 @@ TEST_P(ConnectAttemptTest, UnresolvableHostShowsErrorWithTheHostText) {
         // Brackets hold an IPv6 address only, and only a whole one.
         {"[::1", "Ошибка [::1"},
         {"[127.0.0.1]", "Ошибка [127.0.0.1]"},
+        {"[localhost]", "Ошибка [localhost]"},
         {"::1::2", "Ошибка ::1::2"},
         // "Ошибка " is 7 bytes in Windows-1251: 248 bytes of the name fit after it.
         {longName, "Ошибка " + longName.substr(0, 248)},
