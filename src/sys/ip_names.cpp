@@ -70,23 +70,6 @@ bool parseStrictIPv4(const char* text, Ipv4Address& address) {
     return true;
 }
 
-bool lookUpIPv4(const std::string& host, Ipv4Address& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &results);
-    bool found = false;
-    if (rc == 0 && results != nullptr && results->ai_addr != nullptr) {
-        sockaddr_in first{};
-        std::memcpy(&first, results->ai_addr, sizeof first);
-        address.networkOrder = first.sin_addr.s_addr;
-        found = true;
-    }
-    if (results != nullptr) ::freeaddrinfo(results);
-    return found;
-}
-
 std::string dottedIPv4(Ipv4Address address) {
     in_addr raw{};
     raw.s_addr = address.networkOrder;

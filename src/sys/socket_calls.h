@@ -40,9 +40,6 @@ struct IpAddress {
 [[nodiscard]] bool parseDottedIPv4(const char* text, Ipv4Address& address);
 // Exactly four decimal numbers, dotted (inet_pton's rule); false for anything else.
 [[nodiscard]] bool parseStrictIPv4(const char* text, Ipv4Address& address);
-// The first IPv4 address the system's resolver gives for a name. Blocks for as
-// long as the resolver takes.
-[[nodiscard]] bool lookUpIPv4(const std::string& host, Ipv4Address& address);
 // "a.b.c.d".
 [[nodiscard]] std::string dottedIPv4(Ipv4Address address);
 
