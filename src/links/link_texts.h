@@ -13,7 +13,7 @@ constexpr std::string_view SOCKET_FAILED = cp1251<u8"Ошибка сокета">
 constexpr std::string_view ERROR_PREFIX = cp1251<u8"Ошибка ">;
 constexpr std::string_view CONNECT_ERROR = cp1251<u8"Ошибка connect">;
 constexpr std::string_view WATCH_ERROR = cp1251<u8"Ошибка WSAAsyncSelect(NETEVENT)">;
-// followed by the dotted address
+// followed by the address in use ("127.0.0.1", "::1")
 constexpr std::string_view CONNECTED_PREFIX = cp1251<u8"Соединение ">;
 constexpr std::string_view DROPPED = cp1251<u8"Связь разорвана">;
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "config/settings_loader.h"
 #include "links/link_send_ops.h"
@@ -242,30 +243,31 @@ void Relay::reportAttempt(int link, std::string_view statusText) {
     (void)refreshFromReconnectThread();
 }
 
-void Relay::connectLink(int link, std::stop_token stop) {
+bool Relay::connectLink(int link, std::stop_token stop) {
     LinkSlot& slot = links_.slot(link);
     links_.setStatusText(link, link_texts::CONNECTING);
-    if (!refreshFromReconnectThread()) return;
+    if (!refreshFromReconnectThread()) return false;
 
     // The attempt owns its socket until the slot takes it over: every way out
-    // before that closes it.
+    // before that closes it. The first socket is made before the look-up, as an
+    // IPv4 one: a socket layer that cannot make sockets at all shows as such
+    // whatever the host, and an IPv4 first address (the common case) takes it.
     UniqueFd owned = createTcpSocket();
     if (!owned.valid()) {
         reportAttempt(link, link_texts::SOCKET_FAILED);
         slot.state.store(LINK_FAILED, std::memory_order_release);
-        return;
+        return false;
     }
-    const int socket = owned.get();
-    disableNagle(socket);
 
     auto giveUp = [&](std::string_view statusText) {
         owned.reset();
         if (!stop.stop_requested()) reportAttempt(link, statusText);
+        return false;
     };
 
     const LinkEndpoint endpoint = links_.endpoint(link);
-    Ipv4Address address{};
-    switch (resolveIPv4(endpoint.host.c_str(), stop, address)) {
+    std::vector<IpAddress> addresses;
+    switch (resolveHost(endpoint.host.c_str(), stop, ops_.nameLookUp(), addresses)) {
         case AttemptStep::Done:
             break;
         case AttemptStep::Failed:
@@ -273,7 +275,9 @@ void Relay::connectLink(int link, std::stop_token stop) {
         case AttemptStep::Stopped:
             return giveUp({});
     }
-    switch (connectIPv4(socket, address, endpoint.port, stop)) {
+    IpAddress address;
+    switch (connectFirstAnswering(addresses, endpoint.port, stop, CONNECT_LIMIT_PER_ADDRESS, owned,
+                                  address)) {
         case AttemptStep::Done:
             break;
         case AttemptStep::Failed:
@@ -281,10 +285,11 @@ void Relay::connectLink(int link, std::stop_token stop) {
         case AttemptStep::Stopped:
             return giveUp({});
     }
+    const int socket = owned.get();
     if (!makeNonBlocking(socket)) return giveUp(link_texts::WATCH_ERROR);
     if (link == LINK_CONSUMER) capSendBufferWhereUnseen(socket);
 
-    links_.setStatusText(link, std::string(link_texts::CONNECTED_PREFIX) + dottedIPv4(address));
+    links_.setStatusText(link, std::string(link_texts::CONNECTED_PREFIX) + addressText(address));
     noDataTicks_.store(0, std::memory_order_relaxed);
 
     const HandshakeValues announced = handshakeValues();
@@ -302,6 +307,7 @@ void Relay::connectLink(int link, std::stop_token stop) {
     // connection is let go, and the next cycle makes it anew. A connection that
     // does not go live (so too when shutdown refuses the task) is closed as
     // `owned` goes.
+    bool wentUp = false;
     (void)host_.runOnMainThread([&] {
         const LinkEndpoint now = links_.endpoint(link);
         const bool current = now.port == endpoint.port && now.host.view() == endpoint.host.view() &&
@@ -314,9 +320,11 @@ void Relay::connectLink(int link, std::stop_token stop) {
             host_.watchSocket(link, socket);
             slot.state.store(LINK_UP, std::memory_order_release);
             ++counts_.connectionsMade[static_cast<std::size_t>(link)];
+            wentUp = true;
         }
         refreshStatusLines();
     });
+    return wentUp;
 }
 
 void Relay::dropLink(int link, LinkDrop why) {

@@ -51,7 +51,8 @@ class Relay : private LineOutlet {
 
     // One connection attempt on LINK_SOURCE or LINK_CONSUMER (reconnect thread,
     // only while the slot is not LINK_UP). Gives up at once on a stop request.
-    void connectLink(int link, std::stop_token stop);
+    // True when the link went up (it may be down again already).
+    bool connectLink(int link, std::stop_token stop);
     // Ends a link's connection (main thread).
     void dropLink(int link, LinkDrop why = {});
     // Told of every drop with its cause (main thread); for diagnostics.

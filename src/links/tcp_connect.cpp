@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace velgor {
 namespace {
@@ -15,56 +16,101 @@ struct LookUp {
     std::mutex mutex;
     std::condition_variable_any done;
     bool finished = false;
-    bool found = false;
-    Ipv4Address address{};
+    std::vector<IpAddress> addresses;
 };
 
-void lookUpName(const std::shared_ptr<LookUp>& lookUp, const std::string& host) {
-    Ipv4Address address{};
-    const bool found = lookUpIPv4(host, address);
+void lookUpName(const std::shared_ptr<LookUp>& lookUp, NameLookUp resolver,
+                const std::string& host) {
+    std::vector<IpAddress> addresses = resolver(host);
     std::lock_guard lock(lookUp->mutex);
-    lookUp->address = address;
-    lookUp->found = found;
+    lookUp->addresses = std::move(addresses);
     lookUp->finished = true;
     lookUp->done.notify_all();
 }
 
+// "[...]" around an IPv6 address, as in a URL: the text inside. False for any
+// other bracketed text, which is no host on any platform (some resolvers take
+// "[127.0.0.1]", others do not).
+bool unbracketed(const char* host, std::string& text) {
+    text = host;
+    if (text.size() < 2 || text.front() != '[' || text.back() != ']') return true;
+    text = text.substr(1, text.size() - 2);
+    return text.find(':') != std::string::npos;
+}
+
 }  // namespace
 
-AttemptStep resolveIPv4(const char* host, std::stop_token stop, Ipv4Address& address) {
-    // A dotted address needs no resolver (and the resolver would give it back as is).
-    if (parseDottedIPv4(host, address)) return AttemptStep::Done;
+AttemptStep resolveHost(const char* host, std::stop_token stop, NameLookUp lookUp,
+                        std::vector<IpAddress>& addresses) {
+    std::string text;
+    if (!unbracketed(host, text)) return AttemptStep::Failed;
+    // A numeric address needs no resolver (and the resolver would give it back as is).
+    Ipv4Address four{};
+    IpAddress six{};
+    if (parseDottedIPv4(text.c_str(), four)) {
+        addresses = {ipAddressOf(four)};
+        return AttemptStep::Done;
+    }
+    if (parseIPv6(text.c_str(), six)) {
+        addresses = {six};
+        return AttemptStep::Done;
+    }
 
-    auto lookUp = std::make_shared<LookUp>();
-    std::thread(lookUpName, lookUp, std::string(host)).detach();
-    std::unique_lock lock(lookUp->mutex);
-    lookUp->done.wait(lock, stop, [&] { return lookUp->finished; });
-    if (!lookUp->finished) return AttemptStep::Stopped;
-    if (!lookUp->found) return AttemptStep::Failed;
-    address = lookUp->address;
+    auto pending = std::make_shared<LookUp>();
+    std::thread(lookUpName, pending, lookUp, text).detach();
+    std::unique_lock lock(pending->mutex);
+    pending->done.wait(lock, stop, [&] { return pending->finished; });
+    if (!pending->finished) return AttemptStep::Stopped;
+    if (pending->addresses.empty()) return AttemptStep::Failed;
+    addresses = std::move(pending->addresses);
     return AttemptStep::Done;
 }
 
-UniqueFd createTcpSocket() {
-    return openTcpSocket();
+UniqueFd createTcpSocket(AddressFamily family) {
+    return openTcpSocket(family);
 }
 
 void disableNagle(int socket) {
     setNoDelay(socket);
 }
 
-AttemptStep connectIPv4(int socket, Ipv4Address address, std::uint16_t port, std::stop_token stop) {
+AttemptStep connectAddress(int socket, const IpAddress& address, std::uint16_t port,
+                           std::stop_token stop, std::chrono::milliseconds limit) {
     // The connect runs non-blocking so that a stop request is seen while it waits;
     // the socket is made blocking again afterwards, as a plain connect leaves it.
     if (!setNonBlocking(socket, true)) return AttemptStep::Failed;
+    const auto giveUpAt = std::chrono::steady_clock::now() + limit;
     ConnectState state = startConnect(socket, address, port);
     while (state == ConnectState::Pending) {
         if (stop.stop_requested()) return AttemptStep::Stopped;
+        if (std::chrono::steady_clock::now() >= giveUpAt) return AttemptStep::Failed;
         state = waitForConnect(socket, ATTEMPT_STOP_POLL);
     }
     if (state == ConnectState::Failed) return AttemptStep::Failed;
     if (!setNonBlocking(socket, false)) return AttemptStep::Failed;
     return AttemptStep::Done;
+}
+
+AttemptStep connectFirstAnswering(std::span<const IpAddress> addresses, std::uint16_t port,
+                                  std::stop_token stop, std::chrono::milliseconds limitEach,
+                                  UniqueFd& socket, IpAddress& used) {
+    UniqueFd spareIPv4 = std::move(socket);
+    for (const IpAddress& address : addresses) {
+        // A socket that saw a connect fail cannot be used for another one.
+        UniqueFd trying = address.family == AddressFamily::IPv4 && spareIPv4.valid()
+                              ? std::move(spareIPv4)
+                              : createTcpSocket(address.family);
+        if (!trying.valid()) continue;  // no socket of this family here: the next address
+        disableNagle(trying.get());
+        const AttemptStep step = connectAddress(trying.get(), address, port, stop, limitEach);
+        if (step == AttemptStep::Failed) continue;
+        if (step == AttemptStep::Done) {
+            socket = std::move(trying);
+            used = address;
+        }
+        return step;
+    }
+    return AttemptStep::Failed;
 }
 
 bool makeNonBlocking(int socket) {

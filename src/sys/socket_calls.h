@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "sys/unique_fd.h"
 
@@ -20,6 +22,16 @@ struct Ipv4Address {
     std::uint32_t networkOrder = 0;
 };
 
+// An address of either family, as a link connects to it.
+enum class AddressFamily : std::uint8_t { IPv4, IPv6 };
+struct IpAddress {
+    AddressFamily family = AddressFamily::IPv4;
+    std::array<std::uint8_t, 16> bytes{};  // network order; IPv4 fills the first 4
+    std::uint32_t scopeId = 0;             // the interface of a link-local IPv6 address
+    bool operator==(const IpAddress&) const = default;
+};
+[[nodiscard]] IpAddress ipAddressOf(Ipv4Address address);
+
 // The error of the last failed socket call on this thread, as an errno value.
 [[nodiscard]] int lastSocketError();
 
@@ -28,15 +40,23 @@ struct Ipv4Address {
 [[nodiscard]] bool parseDottedIPv4(const char* text, Ipv4Address& address);
 // Exactly four decimal numbers, dotted (inet_pton's rule); false for anything else.
 [[nodiscard]] bool parseStrictIPv4(const char* text, Ipv4Address& address);
-// The first IPv4 address the system's resolver gives for a name. Blocks for as
-// long as the resolver takes.
-[[nodiscard]] bool lookUpIPv4(const std::string& host, Ipv4Address& address);
 // "a.b.c.d".
 [[nodiscard]] std::string dottedIPv4(Ipv4Address address);
 
+// An IPv6 address written plainly ("::1", "2001:db8::7"); false for anything else.
+[[nodiscard]] bool parseIPv6(const char* text, IpAddress& address);
+// Every address the system's resolver gives for a name (or a numeric text),
+// IPv6 and IPv4, in the order it gives them (the system's preference); empty when
+// it knows none. Blocks for as long as the resolver takes.
+[[nodiscard]] std::vector<IpAddress> lookUpAddresses(const std::string& host);
+// How a name is turned into its addresses (lookUpAddresses, or a test's own).
+using NameLookUp = std::vector<IpAddress> (*)(const std::string& host);
+// "a.b.c.d" or the short IPv6 form ("::1"), as the status line shows it.
+[[nodiscard]] std::string addressText(const IpAddress& address);
+
 // A new TCP socket that programs started by the relay do not inherit, or an
 // invalid one.
-[[nodiscard]] UniqueFd openTcpSocket();
+[[nodiscard]] UniqueFd openTcpSocket(AddressFamily family = AddressFamily::IPv4);
 // Switches off send coalescing (TCP_NODELAY); failures are ignored.
 void setNoDelay(int socket);
 // Switches non-blocking mode on or off. Returns false on failure.
@@ -44,7 +64,8 @@ void setNoDelay(int socket);
 
 // How a connect on a non-blocking socket stands.
 enum class ConnectState { Connected, Pending, Failed };
-// Starts a connect on a non-blocking socket.
+// Starts a connect on a non-blocking socket of the address's family.
+[[nodiscard]] ConnectState startConnect(int socket, const IpAddress& address, std::uint16_t port);
 [[nodiscard]] ConnectState startConnect(int socket, Ipv4Address address, std::uint16_t port);
 // Waits at most `limit` for a pending connect to end.
 [[nodiscard]] ConnectState waitForConnect(int socket, std::chrono::milliseconds limit);
@@ -83,6 +104,7 @@ inline constexpr std::size_t MAX_POLLED_SOCKETS = 8;
 // A TCP socket listening on address:port (port 0: any free one) that programs
 // started by the relay do not inherit, or an invalid one (lastSocketError() says
 // why).
+[[nodiscard]] UniqueFd listenTcp(const IpAddress& address, std::uint16_t port, int backlog);
 [[nodiscard]] UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog);
 // The next connection waiting on `listener`, not inherited either, or an invalid
 // one. It waits for one unless the listener is non-blocking.
@@ -91,6 +113,8 @@ inline constexpr std::size_t MAX_POLLED_SOCKETS = 8;
 // failure.
 [[nodiscard]] bool socketAddress(int socket, Ipv4Address& address, std::uint16_t& port);
 [[nodiscard]] bool peerAddress(int socket, Ipv4Address& address, std::uint16_t& port);
+// The same for a socket of either family.
+[[nodiscard]] bool socketAddress(int socket, IpAddress& address, std::uint16_t& port);
 
 // Two connected stream sockets (a local socket pair on POSIX, a loopback TCP
 // connection on Windows). False, both left invalid, when they cannot be made.

@@ -3,13 +3,16 @@
 #include <chrono>
 #include <cstddef>
 
+#include "sys/socket_calls.h"
 #include "sys/unique_fd.h"
 
 namespace velgor {
 
 // The thin seam between the relay and the socket calls it makes on a connected
 // socket, so that tests can inject refused sends, short writes and resets, and
-// skip real pauses. The system implementation calls the platform directly.
+// skip real pauses; it also names the resolver the links' attempts use, so that
+// tests can give a name the addresses they need. The system implementation calls the platform
+// directly.
 class SocketOps {
   public:
     virtual ~SocketOps() = default;
@@ -23,6 +26,9 @@ class SocketOps {
     // Bytes the socket has accepted that the peer has not yet acknowledged, or -1
     // when the platform cannot tell.
     [[nodiscard]] virtual long unsentBytes(int socket);
+    // The look-up of a link's host name. A plain function: a look-up outlives a
+    // stopped attempt, and so the object that named it.
+    [[nodiscard]] virtual NameLookUp nameLookUp() { return lookUpAddresses; }
 };
 
 // Whether a send error (errno) means the connection can carry nothing any more.

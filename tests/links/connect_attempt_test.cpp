@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "links/link_rig.h"
+#include "links/retry_schedule.h"
+#include "sys/socket_calls.h"
 
 namespace velgor::test {
 namespace {
@@ -18,6 +20,7 @@ using Statuses = std::vector<std::string>;
 const std::string CONNECTING = "Идет установление связи";
 const std::string CONNECT_ERROR = "Ошибка connect";
 const std::string CONNECTED_LOOPBACK = "Соединение 127.0.0.1";
+const std::string CONNECTED_IPV6_LOOPBACK = "Соединение ::1";
 const std::string DROPPED = "Связь разорвана";
 
 std::string linkName(const ::testing::TestParamInfo<int>& param) {
@@ -63,6 +66,11 @@ TEST_P(ConnectAttemptTest, UnresolvableHostShowsErrorWithTheHostText) {
     const std::vector<Case> cases = {
         {"no-such-host.invalid", "Ошибка no-such-host.invalid"},
         {"300.1.2.3", "Ошибка 300.1.2.3"},
+        // Brackets hold an IPv6 address only, and only a whole one.
+        {"[::1", "Ошибка [::1"},
+        {"[127.0.0.1]", "Ошибка [127.0.0.1]"},
+        {"[localhost]", "Ошибка [localhost]"},
+        {"::1::2", "Ошибка ::1::2"},
         // "Ошибка " is 7 bytes in Windows-1251: 248 bytes of the name fit after it.
         {longName, "Ошибка " + longName.substr(0, 248)},
     };
@@ -81,21 +89,33 @@ TEST_P(ConnectAttemptTest, UnresolvableHostShowsErrorWithTheHostText) {
     }
 }
 
-// A dotted address and a name the resolver knows both connect; the status shows
-// the dotted address, never the name. The new socket is watched, sends at once
-// (no coalescing), never blocks, and the no-data count starts again.
-TEST_P(ConnectAttemptTest, SuccessfulAttemptGoesUpAndShowsTheDottedAddress) {
-    for (const char* host : {"127.0.0.1", "localhost"}) {
-        SCOPED_TRACE(host);
-        Listener listener;
-        rig.setEndpoint(link(), listener.port(), host);
+// A dotted address, a name the resolver knows and an IPv6 address (plain or in
+// brackets) all connect; the status shows the address, never the name. The new
+// socket is watched, sends at once (no coalescing), never blocks, and the no-data
+// count starts again; a consumer on ::1 gets its handshake.
+TEST_P(ConnectAttemptTest, SuccessfulAttemptGoesUpAndShowsTheAddress) {
+    struct Case {
+        const char* host;
+        AddressFamily listening;
+        std::string shown;
+    };
+    const std::vector<Case> cases = {
+        {"127.0.0.1", AddressFamily::IPv4, CONNECTED_LOOPBACK},
+        {"localhost", AddressFamily::IPv4, CONNECTED_LOOPBACK},
+        {"::1", AddressFamily::IPv6, CONNECTED_IPV6_LOOPBACK},
+        {"[::1]", AddressFamily::IPv6, CONNECTED_IPV6_LOOPBACK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        Listener listener(c.listening);
+        rig.setEndpoint(link(), listener.port(), c.host);
         rig.statuses.clear();
         rig.tick(5);
         ASSERT_EQ(rig.relay.noDataTicks(), 5);
 
         Peer peer = rig.connect(link(), listener);
 
-        EXPECT_EQ(rig.statuses.of(link()), (Statuses{CONNECTING, CONNECTED_LOOPBACK}));
+        EXPECT_EQ(rig.statuses.of(link()), (Statuses{CONNECTING, c.shown}));
         ASSERT_EQ(rig.state(link()), LINK_UP);
         const int socket = rig.socketOf(link());
         ASSERT_NE(socket, INVALID_SOCKET_HANDLE);
@@ -103,11 +123,61 @@ TEST_P(ConnectAttemptTest, SuccessfulAttemptGoesUpAndShowsTheDottedAddress) {
         EXPECT_EQ(rig.relay.noDataTicks(), 0);
         EXPECT_TRUE(noDelayOn(socket));
         EXPECT_TRUE(isNonBlocking(socket));
+        if (link() == LINK_CONSUMER) {
+            EXPECT_TRUE(rig.waitForHandshake(peer));
+        }
 
         rig.relay.dropLink(link());
         EXPECT_EQ(rig.state(link()), LINK_DOWN);
         EXPECT_EQ(rig.status(link()), DROPPED);
         EXPECT_EQ(rig.host.watchedSocket(link()), -1);
+    }
+}
+
+// A resolver that knows one name, with the two loopback addresses in the order
+// the test sets.
+std::vector<IpAddress> twoAddresses;
+std::vector<IpAddress> lookUpTwoAddresses(const std::string& host) {
+    return host == "both.test" ? twoAddresses : std::vector<IpAddress>{};
+}
+class TwoAddressResolver : public SocketOps {
+  public:
+    NameLookUp nameLookUp() override { return lookUpTwoAddresses; }
+};
+
+// A name with several addresses is tried address by address, in the resolver's
+// order: when the first refuses, the link comes up on the next, and the status
+// names the one in use.
+TEST_P(ConnectAttemptTest, NameWhoseFirstAddressRefusesConnectsThroughTheNext) {
+    Ipv4Address loopback;
+    IpAddress six;
+    ASSERT_TRUE(parseStrictIPv4("127.0.0.1", loopback));
+    ASSERT_TRUE(parseIPv6("::1", six));
+    const IpAddress four = ipAddressOf(loopback);
+    struct Case {
+        std::vector<IpAddress> order;
+        AddressFamily listening;
+        std::string shown;
+    };
+    const std::vector<Case> cases = {
+        {{six, four}, AddressFamily::IPv4, CONNECTED_LOOPBACK},
+        {{four, six}, AddressFamily::IPv6, CONNECTED_IPV6_LOOPBACK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        twoAddresses = c.order;
+        TwoAddressResolver resolver;
+        LinkRig named(resolver);
+        Listener listener(c.listening);
+        const auto other =
+            c.listening == AddressFamily::IPv4 ? AddressFamily::IPv6 : AddressFamily::IPv4;
+        RefusingPort refusing(other, listener.port());
+        named.setEndpoint(link(), listener.port(), "both.test");
+
+        Peer peer = named.connect(link(), listener);
+
+        EXPECT_EQ(named.statuses.of(link()), (Statuses{CONNECTING, c.shown}));
+        EXPECT_EQ(named.state(link()), LINK_UP);
     }
 }
 
@@ -221,6 +291,70 @@ TEST(ReconnectThreadTest, RetriesBothLinksEveryCycleWhileNothingListens) {
     // The local link is never tried.
     EXPECT_EQ(rig.relay.links().slot(LINK_LOCAL).state.load(), LINK_IDLE);
     EXPECT_EQ(rig.relay.links().statusText(LINK_LOCAL).view(), "");
+}
+
+// The reconnect thread follows the consumer's schedule (here: the cycle for the
+// first second of failures, then 4 s give or take a fifth), while the source keeps
+// the cycle.
+std::chrono::milliseconds quickBackOff(std::chrono::milliseconds failingFor) {
+    return failingFor < 1s ? 0ms : std::chrono::milliseconds{4s};
+}
+
+TEST(ReconnectThreadTest, ConsumerBacksOffOnItsScheduleWhileTheSourceKeepsTheCycle) {
+    LinkRig rig;
+    RefusingPort source;
+    RefusingPort consumer;
+    rig.setEndpoint(LINK_SOURCE, source.port());
+    rig.setEndpoint(LINK_CONSUMER, consumer.port());
+    auto errorTimes = [&](int link) {
+        std::vector<std::chrono::steady_clock::time_point> times;
+        const auto& texts = rig.statuses.of(link);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (texts[i] == CONNECT_ERROR) times.push_back(rig.statuses.timesOf(link)[i]);
+        }
+        return times;
+    };
+    rig.startReconnecting(quickBackOff);
+    rig.host.runUntil([&] { return errorTimes(LINK_CONSUMER).size() >= 3; }, 12s);
+    rig.stopReconnecting();
+
+    const auto consumerErrors = errorTimes(LINK_CONSUMER);
+    ASSERT_GE(consumerErrors.size(), 3u);
+    EXPECT_LT(consumerErrors[1] - consumerErrors[0], 2500ms) << "the cycle at first";
+    EXPECT_GE(consumerErrors[2] - consumerErrors[1], 3200ms) << "then the schedule's pause";
+    const auto sourceErrors = errorTimes(LINK_SOURCE);
+    ASSERT_GE(sourceErrors.size(), 4u);
+    for (std::size_t i = 1; i < sourceErrors.size(); ++i) {
+        EXPECT_LT(sourceErrors[i] - sourceErrors[i - 1], 2500ms) << "source attempt " << i;
+    }
+}
+
+// The consumer's pauses after failed attempts: the cycle for the first 30 s of
+// failures, then a quarter of the time failing, up to 30 s; jitter spreads a
+// pause by at most a fifth either way.
+TEST(ConsumerRetryScheduleTest, PausesGrowAfterHalfAMinuteOfFailuresUpToHalfAMinute) {
+    struct Row {
+        std::chrono::milliseconds failingFor;
+        std::chrono::milliseconds pause;
+    };
+    const std::vector<Row> rows = {
+        {0ms, 0ms}, {1500ms, 0ms},   {29999ms, 0ms}, {30s, 7500ms}, {37500ms, 9375ms},
+        {60s, 15s}, {119s, 29750ms}, {120s, 30s},    {3600s, 30s},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(consumerRetryPause(row.failingFor), row.pause) << row.failingFor.count();
+    }
+    struct Spread {
+        double unit;
+        std::chrono::milliseconds pause;
+    };
+    const std::vector<Spread> spreads = {
+        {-1.0, 24s}, {-0.5, 27s}, {0.0, 30s}, {1.0, 36s}, {-7.0, 24s}, {7.0, 36s},
+    };
+    for (const Spread& spread : spreads) {
+        EXPECT_EQ(withJitter(30s, spread.unit), spread.pause) << spread.unit;
+    }
+    EXPECT_EQ(withJitter(0ms, 1.0), 0ms) << "the cycle's attempts have no jitter";
 }
 
 }  // namespace

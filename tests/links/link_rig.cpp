@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "config/cp1251.h"
-#include "support/loopback_address.h"
+#include "sys/ip_sockaddr.h"
 #include "sys/socket_calls.h"
 
 namespace velgor::test {
@@ -42,21 +42,34 @@ int native(int socket) {
 }
 #endif
 
-// Binds a new socket to 127.0.0.1 on an ephemeral port; returns it and the port.
-UniqueFd boundSocket(std::uint16_t& port, int receiveBuffer = 0) {
-    UniqueFd socket = openTcpSocket();
+// The loopback address of the family: 127.0.0.1 or ::1.
+IpAddress loopbackOf(AddressFamily family) {
+    IpAddress address;
+    address.family = family;
+    if (family == AddressFamily::IPv6) {
+        address.bytes[15] = 1;
+    } else {
+        address.bytes = {127, 0, 0, 1};
+    }
+    return address;
+}
+
+// Binds a new socket to the family's loopback address on `port` (0: an ephemeral
+// one); returns it and sets the port.
+UniqueFd boundSocket(std::uint16_t& port, int receiveBuffer = 0,
+                     AddressFamily family = AddressFamily::IPv4) {
+    UniqueFd socket = openTcpSocket(family);
     if (!socket.valid()) throw std::runtime_error("socket");
     if (receiveBuffer > 0) {
         ::setsockopt(native(socket.get()), SOL_SOCKET, SO_RCVBUF,
                      reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     }
-    sockaddr_in address = loopbackAddress(0);
-    socklen_t length = sizeof address;
-    if (::bind(native(socket.get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(native(socket.get()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const NativeAddress address = nativeAddress(loopbackOf(family), port);
+    IpAddress bound;
+    if (::bind(native(socket.get()), address.get(), address.length) != 0 ||
+        !socketAddress(socket.get(), bound, port)) {
         throw std::runtime_error("bind");
     }
-    port = ntohs(address.sin_port);
     return socket;
 }
 
@@ -69,7 +82,8 @@ bool wouldWait(int error) {
 
 }  // namespace
 
-Listener::Listener(int backlog, int receiveBuffer) : fd_(boundSocket(port_, receiveBuffer)) {
+Listener::Listener(int backlog, int receiveBuffer, AddressFamily family)
+    : fd_(boundSocket(port_, receiveBuffer, family)) {
     // Non-blocking, so that tryAccept never waits.
     if (!setNonBlocking(fd_.get(), true) || ::listen(native(fd_.get()), backlog) != 0) {
         throw std::runtime_error("listen");
@@ -82,7 +96,8 @@ int Listener::tryAccept() const {
     return accepted.release();
 }
 
-RefusingPort::RefusingPort() : fd_(boundSocket(port_)) {}
+RefusingPort::RefusingPort(AddressFamily family, std::uint16_t port)
+    : port_(port), fd_(boundSocket(port_, 0, family)) {}
 
 Peer::Peer(int fd) : fd_(fd) {
     if (fd_ != INVALID_FD && !setNonBlocking(fd_, true)) close();
@@ -353,8 +368,8 @@ Peer LinkRig::connect(int link, const Listener& listener) {
     return peer;
 }
 
-void LinkRig::startReconnecting() {
-    reconnect_ = std::make_unique<ReconnectThread>(relay);
+void LinkRig::startReconnecting(RetrySchedule consumerSchedule) {
+    reconnect_ = std::make_unique<ReconnectThread>(relay, consumerSchedule);
     reconnect_->start();
 }
 

@@ -12,6 +12,7 @@
 #include "log/message_log.h"
 #include "shell/platform/poll_relay_host.h"
 #include "sys/consumer_lock.h"
+#include "sys/socket_calls.h"
 #include "sys/socket_ops.h"
 #include "sys/unique_fd.h"
 
@@ -19,11 +20,13 @@ namespace velgor::test {
 
 using namespace std::chrono_literals;
 
-// A listening TCP socket on 127.0.0.1 with an ephemeral port.
+// A listening TCP socket on 127.0.0.1 (or ::1) with an ephemeral port.
 class Listener {
   public:
     // receiveBuffer > 0 sets SO_RCVBUF before listening (accepted sockets inherit it).
-    explicit Listener(int backlog = 8, int receiveBuffer = 0);
+    explicit Listener(int backlog = 8, int receiveBuffer = 0,
+                      AddressFamily family = AddressFamily::IPv4);
+    explicit Listener(AddressFamily family) : Listener(8, 0, family) {}
 
     std::uint16_t port() const { return port_; }
     // A connection waiting in the backlog (non-blocking, the caller's to close),
@@ -35,11 +38,12 @@ class Listener {
     UniqueFd fd_;
 };
 
-// A port on 127.0.0.1 where nothing listens (a bound, non-listening socket holds
-// it, so no other test takes it meanwhile): connects to it are refused.
+// A port on 127.0.0.1 (or ::1) where nothing listens (a bound, non-listening
+// socket holds it, so no other test takes it meanwhile): connects to it are
+// refused. Port 0: an ephemeral one.
 class RefusingPort {
   public:
-    RefusingPort();
+    explicit RefusingPort(AddressFamily family = AddressFamily::IPv4, std::uint16_t port = 0);
     std::uint16_t port() const { return port_; }
 
   private:
@@ -159,7 +163,7 @@ class LinkRig {
     // Connects `link` to `listener` with one attempt and takes the connection.
     Peer connect(int link, const Listener& listener);
 
-    void startReconnecting();
+    void startReconnecting(RetrySchedule consumerSchedule = consumerRetryPause);
     // Stops the reconnect thread, pumping meanwhile (it may be waiting for the
     // main thread).
     void stopReconnecting();

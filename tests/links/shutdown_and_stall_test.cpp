@@ -13,6 +13,7 @@
 
 #include "links/link_rig.h"
 #include "links/socket_event.h"
+#include "links/tcp_connect.h"
 #include "sys/socket_calls.h"
 
 namespace velgor::test {
@@ -90,6 +91,22 @@ TEST(ShutdownTest, StopReturnsWhileAConnectHangs) {
     EXPECT_EQ(openDescriptorCount(), descriptors);
     std::printf("[ measured ] stop during a hanging connect: %.1f ms\n",
                 std::chrono::duration<double, std::milli>(took).count());
+}
+
+// Each address of a host gets a bounded connect: one that swallows it is given
+// up at the limit, so the addresses after it are still tried.
+TEST(ConnectLimitTest, AHangingConnectIsGivenUpAtItsLimit) {
+    FullListener full;
+    ASSERT_NE(full.probe(), INVALID_FD) << "could not make a connect hang";
+    Ipv4Address loopback;
+    ASSERT_TRUE(parseStrictIPv4("127.0.0.1", loopback));
+    UniqueFd socket = createTcpSocket();
+    const auto started = Clock::now();
+    EXPECT_EQ(connectAddress(socket.get(), ipAddressOf(loopback), full.port(), {}, 300ms),
+              AttemptStep::Failed);
+    const auto took = Clock::now() - started;
+    EXPECT_GE(took, 300ms);
+    EXPECT_LT(took, 1s);
 }
 
 // The connecting thread waits for the main thread to rewrite the status lines;

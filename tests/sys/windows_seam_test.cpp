@@ -3,12 +3,14 @@
 // their wake-up, file replacement, and the compression library by its DLL name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "config/cp1251_literal.h"
 #include "config/settings_writers.h"
@@ -135,12 +137,12 @@ TEST(WindowsSockets, OwnerClosesAndConnectsWorkOnLoopback) {
     Ipv4Address broadcast;
     EXPECT_TRUE(parseDottedIPv4("255.255.255.255", broadcast));
     EXPECT_FALSE(parseDottedIPv4("not an address", broadcast));
-    Ipv4Address named;
-    ASSERT_EQ(resolveIPv4("localhost", {}, named), AttemptStep::Done);
-    EXPECT_EQ(dottedIPv4(named), "127.0.0.1");
+    std::vector<IpAddress> named;
+    ASSERT_EQ(resolveHost("localhost", {}, lookUpAddresses, named), AttemptStep::Done);
+    EXPECT_NE(std::find(named.begin(), named.end(), ipAddressOf(loopback)), named.end());
 
     UniqueFd client = createTcpSocket();
-    EXPECT_EQ(connectIPv4(client.get(), loopback, port, {}), AttemptStep::Done);
+    EXPECT_EQ(connectAddress(client.get(), ipAddressOf(loopback), port, {}, 5s), AttemptStep::Done);
     const int held = client.get();
     client.reset();
     int type = 0;
@@ -152,7 +154,8 @@ TEST(WindowsSockets, OwnerClosesAndConnectsWorkOnLoopback) {
 
     listener.reset();
     UniqueFd refused = createTcpSocket();
-    EXPECT_EQ(connectIPv4(refused.get(), loopback, port, {}), AttemptStep::Failed);
+    EXPECT_EQ(connectAddress(refused.get(), ipAddressOf(loopback), port, {}, 5s),
+              AttemptStep::Failed);
 }
 
 // The main thread's wake-up is a socket that is readable exactly while tasks wait.

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "sys/ip_sockaddr.h"
 #include "sys/socket_ops.h"
 
 namespace velgor {
@@ -45,8 +46,8 @@ bool parseDottedIPv4(const char* text, Ipv4Address& address) {
     return true;
 }
 
-UniqueFd openTcpSocket() {
-    return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd openTcpSocket(AddressFamily family) {
+    return UniqueFd(::socket(nativeFamily(family), SOCK_STREAM | SOCK_CLOEXEC, 0));
 }
 
 void setNoDelay(int socket) {
@@ -61,15 +62,14 @@ bool setNonBlocking(int socket, bool on) {
     return wanted == flags || fcntl(socket, F_SETFL, wanted) == 0;
 }
 
-ConnectState startConnect(int socket, Ipv4Address address, std::uint16_t port) {
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = address.networkOrder;
-    if (::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-        return ConnectState::Connected;
-    }
+ConnectState startConnect(int socket, const IpAddress& address, std::uint16_t port) {
+    const NativeAddress peer = nativeAddress(address, port);
+    if (::connect(socket, peer.get(), peer.length) == 0) return ConnectState::Connected;
     return errno == EINPROGRESS ? ConnectState::Pending : ConnectState::Failed;
+}
+
+ConnectState startConnect(int socket, Ipv4Address address, std::uint16_t port) {
+    return startConnect(socket, ipAddressOf(address), port);
 }
 
 ConnectState waitForConnect(int socket, std::chrono::milliseconds limit) {
@@ -120,22 +120,23 @@ int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeo
     return ready;
 }
 
-UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog) {
-    UniqueFd listener = openTcpSocket();
+UniqueFd listenTcp(const IpAddress& address, std::uint16_t port, int backlog) {
+    UniqueFd listener = openTcpSocket(address.family);
     if (!listener.valid()) return {};
     // A restarted listener may take its port again at once while the old
     // connections linger.
     const int on = 1;
     (void)setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    where.sin_addr.s_addr = address.networkOrder;
-    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
+    const NativeAddress where = nativeAddress(address, port);
+    if (::bind(listener.get(), where.get(), where.length) != 0 ||
         ::listen(listener.get(), backlog) != 0) {
         return {};
     }
     return listener;
+}
+
+UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog) {
+    return listenTcp(ipAddressOf(address), port, backlog);
 }
 
 UniqueFd acceptConnection(int listener) {
@@ -169,6 +170,13 @@ bool socketAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
 
 bool peerAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
     return endpointOf(socket, ::getpeername, address, port);
+}
+
+bool socketAddress(int socket, IpAddress& address, std::uint16_t& port) {
+    NativeAddress where;
+    where.length = sizeof where.storage;
+    return ::getsockname(socket, where.get(), &where.length) == 0 &&
+           fromNativeAddress(where.get(), address, port);
 }
 
 bool makeSocketPair(UniqueFd& first, UniqueFd& second) {

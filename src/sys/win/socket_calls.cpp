@@ -6,6 +6,7 @@
 #include <climits>
 #include <utility>
 
+#include "sys/ip_sockaddr.h"
 #include "sys/socket_ops.h"
 #include "sys/win/winsock_fd.h"
 
@@ -117,9 +118,9 @@ bool parseDottedIPv4(const char* text, Ipv4Address& address) {
     return true;
 }
 
-UniqueFd openTcpSocket() {
+UniqueFd openTcpSocket(AddressFamily family) {
     // Not inherited by programs the relay starts, as SOCK_CLOEXEC on POSIX.
-    const SOCKET made = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+    const SOCKET made = ::WSASocketW(nativeFamily(family), SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     return UniqueFd(fromSocket(made));
 }
@@ -135,16 +136,15 @@ bool setNonBlocking(int socket, bool on) {
     return ::ioctlsocket(toSocket(socket), static_cast<long>(FIONBIO), &mode) == 0;
 }
 
-ConnectState startConnect(int socket, Ipv4Address address, std::uint16_t port) {
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = ::htons(port);
-    peer.sin_addr.s_addr = address.networkOrder;
-    if (::connect(toSocket(socket), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-        return ConnectState::Connected;
-    }
+ConnectState startConnect(int socket, const IpAddress& address, std::uint16_t port) {
+    const NativeAddress peer = nativeAddress(address, port);
+    if (::connect(toSocket(socket), peer.get(), peer.length) == 0) return ConnectState::Connected;
     // A non-blocking connect under way reports WSAEWOULDBLOCK here.
     return ::WSAGetLastError() == WSAEWOULDBLOCK ? ConnectState::Pending : ConnectState::Failed;
+}
+
+ConnectState startConnect(int socket, Ipv4Address address, std::uint16_t port) {
+    return startConnect(socket, ipAddressOf(address), port);
 }
 
 ConnectState waitForConnect(int socket, std::chrono::milliseconds limit) {
@@ -223,21 +223,19 @@ int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeo
     return ready == SOCKET_ERROR ? -1 : ready;
 }
 
-UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog) {
+UniqueFd listenTcp(const IpAddress& address, std::uint16_t port, int backlog) {
     // No SO_REUSEADDR: on Windows it would let another socket take the port; a
     // new listener binds past lingering connections without it.
-    UniqueFd listener = openTcpSocket();
+    UniqueFd listener = openTcpSocket(address.family);
     if (!listener.valid()) return {};
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = ::htons(port);
-    where.sin_addr.s_addr = address.networkOrder;
+    const NativeAddress where = nativeAddress(address, port);
     const SOCKET s = toSocket(listener.get());
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
-        ::listen(s, backlog) != 0) {
-        return {};
-    }
+    if (::bind(s, where.get(), where.length) != 0 || ::listen(s, backlog) != 0) return {};
     return listener;
+}
+
+UniqueFd listenTcp(Ipv4Address address, std::uint16_t port, int backlog) {
+    return listenTcp(ipAddressOf(address), port, backlog);
 }
 
 UniqueFd acceptConnection(int listener) {
@@ -273,6 +271,13 @@ bool socketAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
 
 bool peerAddress(int socket, Ipv4Address& address, std::uint16_t& port) {
     return endpointOf(socket, ::getpeername, address, port);
+}
+
+bool socketAddress(int socket, IpAddress& address, std::uint16_t& port) {
+    NativeAddress where;
+    where.length = sizeof where.storage;
+    return ::getsockname(toSocket(socket), where.get(), &where.length) == 0 &&
+           fromNativeAddress(where.get(), address, port);
 }
 
 bool makeSocketPair(UniqueFd& first, UniqueFd& second) {
