@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "config/cp1251_literal.h"
+#include "links/link_texts.h"
 #include "links/relay.h"
 #include "shell/win/status_lines.h"
 #include "shell/win/win_relay_host.h"
@@ -62,13 +64,98 @@ class HostWindow {
     }
 };
 
+// WSAAsyncSelect, refusing the links' notifications (not the wake-up's) while
+// refuseLinkEvents is set.
+std::atomic<bool> refuseLinkEvents{false};
+int WSAAPI selectUnlessRefused(SOCKET socket, HWND window, unsigned int message, long events) {
+    if (refuseLinkEvents && message != WM_STATUS_REFRESH) {
+        ::WSASetLastError(WSAENETDOWN);
+        return SOCKET_ERROR;
+    }
+    return ::WSAAsyncSelect(socket, window, message, events);
+}
+
+int WSAAPI refuseEveryEvent(SOCKET, HWND, unsigned int, long) {
+    ::WSASetLastError(WSAENETDOWN);
+    return SOCKET_ERROR;
+}
+
 struct HostRig {
-    WinRelayHost host;
+    WinRelayHost host{&selectUnlessRefused};
     ConsumerLock lock;
     Relay relay{host, nullptr, lock};
     HostWindow window{host};
-    HostRig() { host.attach(window.handle, relay); }
+    HostRig() { EXPECT_TRUE(host.attach(window.handle, relay)); }
+
+    // One connection attempt of the reconnect thread's, its requests run here;
+    // whether it ended.
+    bool attempt(int link) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            relay.connectLink(link, {});
+            done = true;
+        });
+        const bool ended = window.pumpUntil([&] { return done.load(); });
+        if (!ended) host.beginShutdown();
+        worker.join();
+        return ended;
+    }
 };
+
+// Without a way for the reconnect thread's requests to reach the main window
+// (no socket pair while Winsock is not started, or its notifications refused)
+// the host cannot be attached, and the program ends with a message instead of
+// running with no link ever tried.
+TEST(WinRelayHost, CannotBeAttachedWithoutItsWakeUp) {
+    ConsumerLock lock;
+    {
+        SCOPED_TRACE("no socket pair");
+        ASSERT_EQ(::WSACleanup(), 0);
+        WinRelayHost host;
+        WSADATA data{};
+        ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+        Relay relay{host, nullptr, lock};
+        HostWindow window{host};
+        EXPECT_FALSE(host.attach(window.handle, relay));
+    }
+    {
+        SCOPED_TRACE("its notifications refused");
+        WinRelayHost host(&refuseEveryEvent);
+        Relay relay{host, nullptr, lock};
+        HostWindow window{host};
+        EXPECT_FALSE(host.attach(window.handle, relay));
+    }
+}
+
+// A connection whose notifications are refused does not go up: the status line
+// says so, its socket is closed, and the next attempt takes the link up.
+TEST(WinRelayHost, ALinkWhoseNotificationsAreRefusedStaysDownAndIsTriedAgain) {
+    HostRig rig;
+    Ipv4Address loopback;
+    ASSERT_TRUE(parseDottedIPv4("127.0.0.1", loopback));
+    UniqueFd listener = listenTcp(loopback, 0, 4);
+    Ipv4Address bound;
+    std::uint16_t port = 0;
+    ASSERT_TRUE(socketAddress(listener.get(), bound, port));
+    rig.relay.links().setEndpoint(LINK_SOURCE, port, "127.0.0.1");
+
+    refuseLinkEvents = true;
+    const bool ended = rig.attempt(LINK_SOURCE);
+    refuseLinkEvents = false;
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(rig.relay.links().isUp(LINK_SOURCE));
+    EXPECT_EQ(rig.relay.links().statusText(LINK_SOURCE).view(), link_texts::WATCH_ERROR);
+    UniqueFd refused = acceptConnection(listener.get());
+    ASSERT_TRUE(refused.valid());
+    const DWORD patience = 5000;
+    ::setsockopt(toSocket(refused.get()), SOL_SOCKET, SO_RCVTIMEO,
+                 reinterpret_cast<const char*>(&patience), sizeof patience);
+    char byte = 0;
+    EXPECT_EQ(::recv(toSocket(refused.get()), &byte, 1, 0), 0) << "its socket is closed";
+
+    ASSERT_TRUE(rig.attempt(LINK_SOURCE));
+    EXPECT_TRUE(rig.relay.links().isUp(LINK_SOURCE));
+}
 
 TEST(WinRelayHost, RunsAnotherThreadsTaskOnTheMainThreadWhenItsMessageArrives) {
     HostRig rig;
@@ -122,7 +209,7 @@ TEST(WinRelayHost, HeldReadingKeepsTheBytesAndTheCloseUntilTheHoldEnds) {
     UniqueFd relayEnd;
     UniqueFd receiverEnd;
     ASSERT_TRUE(makeSocketPair(relayEnd, receiverEnd));
-    rig.host.watchSocket(LINK_SOURCE, relayEnd.get());
+    ASSERT_TRUE(rig.host.watchSocket(LINK_SOURCE, relayEnd.get()));
     rig.host.holdReading(LINK_SOURCE, relayEnd.get(), true);
 
     const std::string lines = "*8D4840D6202CC371C32CE0576098;\r\n*5D4840D6E0A1B2;\r\n";
