@@ -1,19 +1,24 @@
 // The Windows program's own parts, under wine: the relay's host on window
-// messages and the status lines (Cyrillic texts included).
+// messages, the status lines (Cyrillic texts included) and the tray icon.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/cp1251_literal.h"
 #include "links/link_texts.h"
 #include "links/relay.h"
+#include "shell/win/main_window.h"
 #include "shell/win/status_lines.h"
+#include "shell/win/tray_icon.h"
 #include "shell/win/win_relay_host.h"
+#include "shell/win/win_resources.h"
 #include "shell/win/win_text.h"
 #include "shell/win/window_messages.h"
 #include "sys/consumer_lock.h"
@@ -43,7 +48,7 @@ class HostWindow {
 
     // Dispatches this thread's messages until `done` holds or 5 s pass.
     template <typename Done>
-    bool pumpUntil(Done done) {
+    static bool pumpUntil(Done done) {
         const ULONGLONG deadline = ::GetTickCount64() + 5000;
         while (!done()) {
             if (::GetTickCount64() > deadline) return false;
@@ -259,6 +264,87 @@ TEST(StatusLines, ScrollUpByReadingTheLinesBackAndShowBothLinks) {
     ::GetWindowRect(lines.consumerStatusLine(), &box);
     EXPECT_EQ(box.right - box.left, StatusLines::LINE_WIDTH);
     EXPECT_EQ(box.bottom - box.top, StatusLines::LINE_HEIGHT);
+}
+
+// Explorer's taskbar as the shell's notification calls find it: a top-level
+// window of its class, which here keeps the one icon it is given.
+class FakeTaskbar {
+  public:
+    FakeTaskbar() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = &FakeTaskbar::procedure;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"Shell_TrayWnd";
+        ::RegisterClassW(&windowClass);
+        handle_ = ::CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                    nullptr, windowClass.hInstance, nullptr);
+        ::SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~FakeTaskbar() { ::DestroyWindow(handle_); }
+    FakeTaskbar(const FakeTaskbar&) = delete;
+    FakeTaskbar& operator=(const FakeTaskbar&) = delete;
+
+    bool shows = false;
+    int adds = 0;
+
+  private:
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<FakeTaskbar*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != WM_COPYDATA || self == nullptr) {
+            return ::DefWindowProcW(window, message, wParam, lParam);
+        }
+        switch (reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData) {
+            case NIM_ADD:
+                if (self->shows) return FALSE;
+                ++self->adds;
+                return self->shows = true;
+            case NIM_MODIFY:
+                return self->shows;
+            case NIM_DELETE:
+                return std::exchange(self->shows, false);
+            default:
+                return FALSE;
+        }
+    }
+
+    HWND handle_;
+};
+
+// A start before the taskbar (log-on) gets the icon once the taskbar is there,
+// and a new taskbar (Explorer started again) gets it too; the icon goes with
+// the window.
+TEST(TrayIcon, IsAddedWhenTheTaskbarComesLateAndWhenItIsMadeAnew) {
+    MainWindow window(::GetModuleHandleW(nullptr));
+    ASSERT_TRUE(window.registerClass());
+    ASSERT_NE(window.create(), nullptr);
+    TrayIcon tray;
+    window.setRoutes({nullptr, nullptr, &tray});
+    ASSERT_EQ(::FindWindowW(L"Shell_TrayWnd", nullptr), nullptr) << "a real taskbar is here";
+    EXPECT_FALSE(
+        tray.add(window.handle(), ::LoadIconW(::GetModuleHandleW(nullptr), ICON_WNAME), "velgor"));
+    // Tried again meanwhile, in vain.
+    const ULONGLONG tried = ::GetTickCount64() + 1500;
+    HostWindow::pumpUntil([&] { return ::GetTickCount64() > tried; });
+    EXPECT_FALSE(tray.shown());
+
+    auto taskbar = std::make_unique<FakeTaskbar>();
+    EXPECT_TRUE(HostWindow::pumpUntil([&] { return taskbar->shows; }));
+    EXPECT_TRUE(tray.shown());
+
+    taskbar = std::make_unique<FakeTaskbar>();
+    ASSERT_FALSE(taskbar->shows);
+    const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+    ::SendMessageW(window.handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(taskbar->shows);
+    // The same broadcast with the icon still shown leaves it as it is.
+    ::SendMessageW(window.handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(taskbar->shows && tray.shown());
+    EXPECT_EQ(taskbar->adds, 1);
+
+    ::DestroyWindow(window.handle());
+    EXPECT_FALSE(taskbar->shows);
+    MSG quit{};
+    (void)::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 }  // namespace
