@@ -19,7 +19,7 @@ namespace velgor {
 class TrayIcon {
   public:
     static constexpr UINT TRAY_ICON_ID = 1006;
-    // The main window's timer for the tries again (beside the tick's).
+    // The main window's timer for adding the icon again (beside the tick's).
     static constexpr UINT_PTR RETRY_TIMER_ID = 2;
     static constexpr UINT RETRY_PERIOD_MS = 1000;
     static constexpr int RETRY_TRIES = 120;
