@@ -314,10 +314,13 @@ bool Relay::connectLink(int link, std::stop_token stop) {
                              (link != LINK_CONSUMER || sameMode(announced, handshakeValues()));
         if (!current) {
             links_.setStatusText(link, link_texts::DROPPED);
+        } else if (!host_.watchSocket(link, socket)) {
+            // Up without its events the link would never hear of data or a close:
+            // it stays down, its socket closed as `owned` goes, and is tried again.
+            links_.setStatusText(link, link_texts::WATCH_ERROR);
         } else {
             slot.socket = std::move(owned);
             if (link == LINK_CONSUMER) outbox_.open(socket);
-            host_.watchSocket(link, socket);
             slot.state.store(LINK_UP, std::memory_order_release);
             ++counts_.connectionsMade[static_cast<std::size_t>(link)];
             wentUp = true;

@@ -17,8 +17,10 @@ class RelayHost {
     [[nodiscard]] virtual bool runOnMainThread(const std::function<void()>& task) = 0;
 
     // Main thread only. Starts reporting readiness of a connected link socket as
-    // that link's socket events (see pendingSocketEvent), or stops it.
-    virtual void watchSocket(int link, int socket) = 0;
+    // that link's socket events (see pendingSocketEvent), or stops it. watchSocket
+    // returns false, watching nothing, when the system refuses to report the
+    // socket's events (the link must not go up then).
+    [[nodiscard]] virtual bool watchSocket(int link, int socket) = 0;
     virtual void unwatchSocket(int link, int socket) = 0;
     // Main thread only. While on, a watched link socket with room for more bytes
     // is reported as FD_WRITE to that link's handler (the consumer link turns it

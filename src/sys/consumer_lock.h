@@ -30,10 +30,10 @@ inline constexpr std::chrono::milliseconds CONSUMER_LOCK_RECHECK{10000};
 // waits. The file's bytes are written before it is mapped: a lock file on a full
 // disk is not used (the relay says so once and sends without the lock).
 //
-// On Windows it is the named semaphore "winstfiledir" (one count), opened by
-// every copy of the relay; the directory has no part there. A holder that dies
-// holding it leaves it taken: every later send then waits CONSUMER_LOCK_WAIT
-// and goes ahead without it.
+// On Windows it is the named mutex "winstfiledir", opened by every copy of the
+// relay; the directory has no part there. A holder that dies holding it leaves
+// it abandoned, which the next holder is told and takes it all the same. A
+// mutex belongs to the thread that took it: release on that thread.
 //
 // Each ConsumerLock object is one holder, also against other objects in the same
 // process. It is not shared by a forked child: a child makes its own. Use it from
@@ -62,17 +62,17 @@ class ConsumerLock {
     void release();
 
     bool held() const { return held_; }
-    // Whether the lock file (on Windows the semaphore) is open: acquire can
-    // succeed at all.
+    // Whether the lock file (on Windows the mutex) is open: acquire can succeed
+    // at all.
     bool usable() const;
-    // The lock file's path; on Windows the semaphore's name.
+    // The lock file's path; on Windows the mutex's name.
     const std::string& path() const { return path_; }
 
   private:
     std::string path_;
     bool held_ = false;
 #ifdef _WIN32
-    void* semaphore_ = nullptr;  // the HANDLE
+    void* mutex_ = nullptr;  // the HANDLE
 #else
     struct Shared;
 

@@ -57,7 +57,7 @@ class InlineHost : public RelayHost {
         task();
         return true;
     }
-    void watchSocket(int, int) override {}
+    bool watchSocket(int, int) override { return true; }
     void unwatchSocket(int link, int) override { ++unwatched[link]; }
     void watchForRoom(int, int, bool) override {}
     void holdReading(int, int, bool) override {}

@@ -1,5 +1,5 @@
 // The Windows side of the platform seam, under wine: the send lock as a named
-// semaphore, Winsock's errors in the send-error classification, sockets and
+// mutex, Winsock's errors in the send-error classification, sockets and
 // their wake-up, file replacement, and the compression library by its DLL name.
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -32,16 +33,57 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::TempSettingsDir;
 
-// Two objects for the same lock open one semaphore by name: while one holds it
+// This program started again as a copy of the relay that dies holding the lock:
+// with VELGOR_TEST_DYING_HOLDER set to "exit" or "kill" and
+// VELGOR_TEST_LOCK_DIR to the lock's directory, it takes the lock and ends
+// without giving it back, before any test runs. Exit code 3: it held the lock.
+const bool dyingHolderRan = [] {
+    char how[8] = {};
+    char dir[MAX_PATH] = {};
+    if (::GetEnvironmentVariableA("VELGOR_TEST_DYING_HOLDER", how, sizeof how) == 0 ||
+        ::GetEnvironmentVariableA("VELGOR_TEST_LOCK_DIR", dir, sizeof dir) == 0) {
+        return false;
+    }
+    ConsumerLock lock{std::string(dir)};
+    const UINT code = lock.acquire(0ms) ? 3 : 4;
+    if (std::string_view(how) == "kill") ::TerminateProcess(::GetCurrentProcess(), code);
+    ::ExitProcess(code);
+}();
+
+// Runs this program as a dying holder (`how`: "exit" or "kill") of the lock in
+// `dir`; its exit code.
+DWORD runDyingHolder(const char* how, const std::string& dir) {
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    ::SetEnvironmentVariableA("VELGOR_TEST_DYING_HOLDER", how);
+    ::SetEnvironmentVariableA("VELGOR_TEST_LOCK_DIR", dir.c_str());
+    std::string commandLine = std::string("\"") + self + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const BOOL started = ::CreateProcessA(self, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, nullptr, &startup, &process);
+    ::SetEnvironmentVariableA("VELGOR_TEST_DYING_HOLDER", nullptr);
+    ::SetEnvironmentVariableA("VELGOR_TEST_LOCK_DIR", nullptr);
+    if (!started) return ~DWORD{0};
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
+// Two objects for the same lock open one mutex by name: while one holds it
 // the other waits out its limit; once it is given back (or its holder is gone)
 // the other takes it at once. The relay's own lock is "winstfiledir".
-TEST(WindowsConsumerLock, TwoHandlesShareOneNamedSemaphore) {
+TEST(WindowsConsumerLock, TwoHandlesShareOneNamedMutex) {
     TempSettingsDir scope;
     ConsumerLock first(scope.dir());
     ConsumerLock second(scope.dir());
     ASSERT_TRUE(first.usable() && second.usable());
     EXPECT_EQ(first.path().rfind(CONSUMER_LOCK_NAME, 0), 0u) << first.path();
-    EXPECT_EQ(first.path().find('\\'), std::string::npos) << "no backslash in a semaphore name";
+    EXPECT_EQ(first.path().find('\\'), std::string::npos) << "no backslash in a mutex name";
     EXPECT_EQ(ConsumerLock().path(), "winstfiledir");
 
     ASSERT_TRUE(first.acquire(0ms));
@@ -67,6 +109,25 @@ TEST(WindowsConsumerLock, TwoHandlesShareOneNamedSemaphore) {
     ConsumerLock other(otherScope.dir());
     ASSERT_TRUE(first.acquire(0ms));
     EXPECT_TRUE(other.acquire(0ms)) << "another directory is another lock";
+}
+
+// A copy of the relay that ends holding the lock, by ExitProcess or killed,
+// leaves it to the next holder at once, not after the wait limit on every send.
+TEST(WindowsConsumerLock, AHolderThatDiesLeavesTheLockFree) {
+    for (const char* how : {"exit", "kill"}) {
+        SCOPED_TRACE(how);
+        TempSettingsDir scope;
+        // Open while the holder dies, as another running copy has it.
+        ConsumerLock survivor(scope.dir());
+        ASSERT_TRUE(survivor.usable());
+        ASSERT_EQ(runDyingHolder(how, scope.dir()), 3u) << "the copy did not take the lock";
+        const auto start = Clock::now();
+        EXPECT_TRUE(survivor.acquire(CONSUMER_LOCK_WAIT));
+        EXPECT_LT(Clock::now() - start, 1s);
+        survivor.release();
+        EXPECT_TRUE(survivor.acquire(0ms)) << "given back as usual after that";
+        survivor.release();
+    }
 }
 
 // Winsock's codes take the same side as their POSIX twins: a dead connection

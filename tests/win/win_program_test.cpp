@@ -1,17 +1,24 @@
 // The Windows program's own parts, under wine: the relay's host on window
-// messages and the status lines (Cyrillic texts included).
+// messages, the status lines (Cyrillic texts included) and the tray icon.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/cp1251_literal.h"
+#include "links/link_texts.h"
 #include "links/relay.h"
+#include "shell/win/main_window.h"
 #include "shell/win/status_lines.h"
+#include "shell/win/tray_icon.h"
 #include "shell/win/win_relay_host.h"
+#include "shell/win/win_resources.h"
 #include "shell/win/win_text.h"
 #include "shell/win/window_messages.h"
 #include "sys/consumer_lock.h"
@@ -41,7 +48,7 @@ class HostWindow {
 
     // Dispatches this thread's messages until `done` holds or 5 s pass.
     template <typename Done>
-    bool pumpUntil(Done done) {
+    static bool pumpUntil(Done done) {
         const ULONGLONG deadline = ::GetTickCount64() + 5000;
         while (!done()) {
             if (::GetTickCount64() > deadline) return false;
@@ -62,13 +69,98 @@ class HostWindow {
     }
 };
 
+// WSAAsyncSelect, refusing the links' notifications (not the wake-up's) while
+// refuseLinkEvents is set.
+std::atomic<bool> refuseLinkEvents{false};
+int WSAAPI selectUnlessRefused(SOCKET socket, HWND window, unsigned int message, long events) {
+    if (refuseLinkEvents && message != WM_STATUS_REFRESH) {
+        ::WSASetLastError(WSAENETDOWN);
+        return SOCKET_ERROR;
+    }
+    return ::WSAAsyncSelect(socket, window, message, events);
+}
+
+int WSAAPI refuseEveryEvent(SOCKET, HWND, unsigned int, long) {
+    ::WSASetLastError(WSAENETDOWN);
+    return SOCKET_ERROR;
+}
+
 struct HostRig {
-    WinRelayHost host;
+    WinRelayHost host{&selectUnlessRefused};
     ConsumerLock lock;
     Relay relay{host, nullptr, lock};
     HostWindow window{host};
-    HostRig() { host.attach(window.handle, relay); }
+    HostRig() { EXPECT_TRUE(host.attach(window.handle, relay)); }
+
+    // One connection attempt of the reconnect thread's, its requests run here;
+    // whether it ended.
+    bool attempt(int link) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            relay.connectLink(link, {});
+            done = true;
+        });
+        const bool ended = window.pumpUntil([&] { return done.load(); });
+        if (!ended) host.beginShutdown();
+        worker.join();
+        return ended;
+    }
 };
+
+// Without a way for the reconnect thread's requests to reach the main window
+// (no socket pair while Winsock is not started, or its notifications refused)
+// the host cannot be attached, and the program ends with a message instead of
+// running with no link ever tried.
+TEST(WinRelayHost, CannotBeAttachedWithoutItsWakeUp) {
+    ConsumerLock lock;
+    {
+        SCOPED_TRACE("no socket pair");
+        ASSERT_EQ(::WSACleanup(), 0);
+        WinRelayHost host;
+        WSADATA data{};
+        ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+        Relay relay{host, nullptr, lock};
+        HostWindow window{host};
+        EXPECT_FALSE(host.attach(window.handle, relay));
+    }
+    {
+        SCOPED_TRACE("its notifications refused");
+        WinRelayHost host(&refuseEveryEvent);
+        Relay relay{host, nullptr, lock};
+        HostWindow window{host};
+        EXPECT_FALSE(host.attach(window.handle, relay));
+    }
+}
+
+// A connection whose notifications are refused does not go up: the status line
+// says so, its socket is closed, and the next attempt takes the link up.
+TEST(WinRelayHost, ALinkWhoseNotificationsAreRefusedStaysDownAndIsTriedAgain) {
+    HostRig rig;
+    Ipv4Address loopback;
+    ASSERT_TRUE(parseDottedIPv4("127.0.0.1", loopback));
+    UniqueFd listener = listenTcp(loopback, 0, 4);
+    Ipv4Address bound;
+    std::uint16_t port = 0;
+    ASSERT_TRUE(socketAddress(listener.get(), bound, port));
+    rig.relay.links().setEndpoint(LINK_SOURCE, port, "127.0.0.1");
+
+    refuseLinkEvents = true;
+    const bool ended = rig.attempt(LINK_SOURCE);
+    refuseLinkEvents = false;
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(rig.relay.links().isUp(LINK_SOURCE));
+    EXPECT_EQ(rig.relay.links().statusText(LINK_SOURCE).view(), link_texts::WATCH_ERROR);
+    UniqueFd refused = acceptConnection(listener.get());
+    ASSERT_TRUE(refused.valid());
+    const DWORD patience = 5000;
+    ::setsockopt(toSocket(refused.get()), SOL_SOCKET, SO_RCVTIMEO,
+                 reinterpret_cast<const char*>(&patience), sizeof patience);
+    char byte = 0;
+    EXPECT_EQ(::recv(toSocket(refused.get()), &byte, 1, 0), 0) << "its socket is closed";
+
+    ASSERT_TRUE(rig.attempt(LINK_SOURCE));
+    EXPECT_TRUE(rig.relay.links().isUp(LINK_SOURCE));
+}
 
 TEST(WinRelayHost, RunsAnotherThreadsTaskOnTheMainThreadWhenItsMessageArrives) {
     HostRig rig;
@@ -122,7 +214,7 @@ TEST(WinRelayHost, HeldReadingKeepsTheBytesAndTheCloseUntilTheHoldEnds) {
     UniqueFd relayEnd;
     UniqueFd receiverEnd;
     ASSERT_TRUE(makeSocketPair(relayEnd, receiverEnd));
-    rig.host.watchSocket(LINK_SOURCE, relayEnd.get());
+    ASSERT_TRUE(rig.host.watchSocket(LINK_SOURCE, relayEnd.get()));
     rig.host.holdReading(LINK_SOURCE, relayEnd.get(), true);
 
     const std::string lines = "*8D4840D6202CC371C32CE0576098;\r\n*5D4840D6E0A1B2;\r\n";
@@ -172,6 +264,87 @@ TEST(StatusLines, ScrollUpByReadingTheLinesBackAndShowBothLinks) {
     ::GetWindowRect(lines.consumerStatusLine(), &box);
     EXPECT_EQ(box.right - box.left, StatusLines::LINE_WIDTH);
     EXPECT_EQ(box.bottom - box.top, StatusLines::LINE_HEIGHT);
+}
+
+// Explorer's taskbar as the shell's notification calls find it: a top-level
+// window of its class, which here keeps the one icon it is given.
+class FakeTaskbar {
+  public:
+    FakeTaskbar() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = &FakeTaskbar::procedure;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"Shell_TrayWnd";
+        ::RegisterClassW(&windowClass);
+        handle_ = ::CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                    nullptr, windowClass.hInstance, nullptr);
+        ::SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~FakeTaskbar() { ::DestroyWindow(handle_); }
+    FakeTaskbar(const FakeTaskbar&) = delete;
+    FakeTaskbar& operator=(const FakeTaskbar&) = delete;
+
+    bool shows = false;
+    int adds = 0;
+
+  private:
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<FakeTaskbar*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != WM_COPYDATA || self == nullptr) {
+            return ::DefWindowProcW(window, message, wParam, lParam);
+        }
+        switch (reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData) {
+            case NIM_ADD:
+                if (self->shows) return FALSE;
+                ++self->adds;
+                return self->shows = true;
+            case NIM_MODIFY:
+                return self->shows;
+            case NIM_DELETE:
+                return std::exchange(self->shows, false);
+            default:
+                return FALSE;
+        }
+    }
+
+    HWND handle_;
+};
+
+// A start before the taskbar (log-on) gets the icon once the taskbar is there,
+// and a new taskbar (Explorer started again) gets it too; the icon goes with
+// the window.
+TEST(TrayIcon, IsAddedWhenTheTaskbarComesLateAndWhenItIsMadeAnew) {
+    MainWindow window(::GetModuleHandleW(nullptr));
+    ASSERT_TRUE(window.registerClass());
+    ASSERT_NE(window.create(), nullptr);
+    TrayIcon tray;
+    window.setRoutes({nullptr, nullptr, &tray});
+    ASSERT_EQ(::FindWindowW(L"Shell_TrayWnd", nullptr), nullptr) << "a real taskbar is here";
+    EXPECT_FALSE(
+        tray.add(window.handle(), ::LoadIconW(::GetModuleHandleW(nullptr), ICON_WNAME), "velgor"));
+    // Tried again meanwhile, in vain.
+    const ULONGLONG tried = ::GetTickCount64() + 1500;
+    HostWindow::pumpUntil([&] { return ::GetTickCount64() > tried; });
+    EXPECT_FALSE(tray.shown());
+
+    auto taskbar = std::make_unique<FakeTaskbar>();
+    EXPECT_TRUE(HostWindow::pumpUntil([&] { return taskbar->shows; }));
+    EXPECT_TRUE(tray.shown());
+
+    taskbar = std::make_unique<FakeTaskbar>();
+    ASSERT_FALSE(taskbar->shows);
+    const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
+    ::SendMessageW(window.handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(taskbar->shows);
+    // The same broadcast with the icon still shown leaves it as it is.
+    ::SendMessageW(window.handle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(taskbar->shows && tray.shown());
+    EXPECT_EQ(taskbar->adds, 1);
+
+    ::DestroyWindow(window.handle());
+    EXPECT_FALSE(taskbar->shows);
+    MSG quit{};
+    (void)::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 }  // namespace

@@ -47,10 +47,11 @@ bool PollRelayHost::runOnMainThread(const std::function<void()>& task) {
     return true;
 }
 
-void PollRelayHost::watchSocket(int link, int socket) {
+bool PollRelayHost::watchSocket(int link, int socket) {
     const auto i = static_cast<std::size_t>(link);
     watched_[i] = socket;
     watchingRoom_[i] = holding_[i] = false;
+    return true;
 }
 
 void PollRelayHost::unwatchSocket(int link, int /*socket*/) {

@@ -48,12 +48,13 @@ bool QtRelayHost::runOnMainThread(const std::function<void()>& task) {
     return tasks_.runOnMainThread(task);
 }
 
-void QtRelayHost::watchSocket(int link, int socket) {
+bool QtRelayHost::watchSocket(int link, int socket) {
     unwatchSocket(link, -1);
     auto* notifier = new QSocketNotifier(socket, QSocketNotifier::Read);
     connect(notifier, &QSocketNotifier::activated, this,
             [this, link, socket] { onReadable(link, socket); });
     notifiers_[static_cast<std::size_t>(link)] = notifier;
+    return true;
 }
 
 namespace {

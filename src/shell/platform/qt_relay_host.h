@@ -34,7 +34,7 @@ class QtRelayHost : public QObject, public RelayHost {
     void beginShutdown();
 
     [[nodiscard]] bool runOnMainThread(const std::function<void()>& task) override;
-    void watchSocket(int link, int socket) override;
+    [[nodiscard]] bool watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;
     void holdReading(int link, int socket, bool on) override;

@@ -49,6 +49,7 @@ LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam,
 
 LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     if (routes_.host != nullptr && routes_.host->handleMessage(message, wParam, lParam)) return 0;
+    if (routes_.tray != nullptr && routes_.tray->handleMessage(message, wParam)) return 0;
     switch (message) {
         case WM_DESTROY:
             // The icon goes with the window, so the shell never shows one whose

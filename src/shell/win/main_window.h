@@ -12,7 +12,8 @@ class TrayIcon;
 // background, the menu bar MENU_1), a fixed 585 x 372 window that can be
 // minimized and closed, titled "Связывающая программа (Velgor)". Its procedure
 // routes every message of the relay: the tick and the socket notifications to
-// the host, menu commands and characters to the controls, the tray icon's right
+// the host, menu commands and characters to the controls, the taskbar's new start
+// and the tray retry timer to the tray icon, the tray icon's right
 // button to the tray menu, whose choice is a command; its destruction ends the
 // message loop with 0.
 class MainWindow {

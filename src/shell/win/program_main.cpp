@@ -5,6 +5,7 @@
 #include <winsock2.h>
 
 #include <string>
+#include <string_view>
 
 #include "config/cp1251_literal.h"
 #include "feed/zlib_binding.h"
@@ -34,6 +35,9 @@ void startNetworking() {
         ::MessageBoxW(nullptr, widenCp1251(cp1251<u8"Ошибка WSAStartup">).c_str(), L"Error", MB_OK);
     }
 }
+
+constexpr std::string_view wakeUpFailureText =
+    cp1251<u8"Не удалось запустить программу: нет связи с главным потоком (Winsock)">;
 
 HFONT makeFont(const wchar_t* face, int height) {
     return ::CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
@@ -80,6 +84,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     if (!window.registerClass()) return EXIT_FAILURE;
     HWND handle = window.create();
     if (handle == nullptr) return EXIT_FAILURE;
+    // Without the reconnect thread's way to the main window no link could ever be
+    // tried, and the window would stay empty for good: a start that failed.
+    if (!host.attach(handle, relay)) {
+        ::MessageBoxW(nullptr, widenCp1251(wakeUpFailureText).c_str(), L"Error", MB_OK);
+        return EXIT_FAILURE;
+    }
     ::ShowWindow(handle, show);
     ::UpdateWindow(handle);
 
@@ -96,7 +106,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     WinControlsView view(handle, instance);
     RelayControls controls(relay, program.settingsDir(), view);
     view.setControls(&controls);
-    host.attach(handle, relay);
     window.setRoutes({&host, &controls, &tray});
 
     program.startLinks();

@@ -15,16 +15,16 @@ UINT notificationOf(int link) {
 
 }  // namespace
 
-WinRelayHost::WinRelayHost() : mainThread_(::GetCurrentThreadId()) {}
+WinRelayHost::WinRelayHost(SelectEvents selectEvents)
+    : selectEvents_(selectEvents), mainThread_(::GetCurrentThreadId()) {}
 
-void WinRelayHost::attach(HWND window, Relay& relay) {
+bool WinRelayHost::attach(HWND window, Relay& relay) {
     window_ = window;
     relay_ = &relay;
     // The wake-up socket is readable exactly while tasks wait: each time it
     // becomes so, the main window hears of it.
-    if (tasks_.ready()) {
-        (void)::WSAAsyncSelect(toSocket(tasks_.wakeFd()), window_, WM_STATUS_REFRESH, FD_READ);
-    }
+    return tasks_.ready() && selectEvents_(toSocket(tasks_.wakeFd()), window_, WM_STATUS_REFRESH,
+                                           FD_READ) != SOCKET_ERROR;
 }
 
 void WinRelayHost::beginShutdown() {
@@ -39,18 +39,21 @@ bool WinRelayHost::runOnMainThread(const std::function<void()>& task) {
     return true;
 }
 
-void WinRelayHost::watchSocket(int link, int socket) {
+bool WinRelayHost::watchSocket(int link, int socket) {
     const auto i = static_cast<std::size_t>(link);
     watched_[i] = socket;
     watchingRoom_[i] = holding_[i] = false;
     heldClose_[i] = 0;
-    select(link);
+    if (select(link)) return true;
+    // A link that would never hear of its socket is not taken up.
+    watched_[i] = -1;
+    return false;
 }
 
 void WinRelayHost::unwatchSocket(int link, int socket) {
     // No further notifications for it; those already queued are recognised as
     // stale by their socket.
-    (void)::WSAAsyncSelect(toSocket(socket), window_, 0, 0);
+    (void)selectEvents_(toSocket(socket), window_, 0, 0);
     const auto i = static_cast<std::size_t>(link);
     watched_[i] = -1;
     watchingRoom_[i] = holding_[i] = false;
@@ -85,13 +88,14 @@ void WinRelayHost::watchForRoom(int link, int socket, bool on) {
                        FD_WRITE);
 }
 
-void WinRelayHost::select(int link) {
+bool WinRelayHost::select(int link) {
     const auto i = static_cast<std::size_t>(link);
-    if (watched_[i] < 0 || window_ == nullptr) return;
+    if (watched_[i] < 0 || window_ == nullptr) return false;
     long events = FD_CLOSE;
     if (!holding_[i]) events |= FD_READ;
     if (watchingRoom_[i]) events |= FD_WRITE;
-    (void)::WSAAsyncSelect(toSocket(watched_[i]), window_, notificationOf(link), events);
+    return selectEvents_(toSocket(watched_[i]), window_, notificationOf(link), events) !=
+           SOCKET_ERROR;
 }
 
 bool WinRelayHost::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

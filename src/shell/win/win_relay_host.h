@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsock2.h>
 
 #include <array>
 #include <functional>
@@ -23,19 +24,26 @@ class Relay;
 // - the main window procedure hands these messages and the tick to handleMessage.
 class WinRelayHost : public RelayHost {
   public:
-    WinRelayHost();
+    // The call that asks for a socket's notifications: WSAAsyncSelect, or a
+    // stand-in that refuses (for tests).
+    using SelectEvents = int(WSAAPI*)(SOCKET, HWND, unsigned int, long);
+
+    explicit WinRelayHost(SelectEvents selectEvents = &::WSAAsyncSelect);
     WinRelayHost(const WinRelayHost&) = delete;
     WinRelayHost& operator=(const WinRelayHost&) = delete;
 
     // The main window that receives the notifications, and the relay whose
-    // handlers get them. Before the reconnect thread starts.
-    void attach(HWND window, Relay& relay);
+    // handlers get them. Before the reconnect thread starts. False when the
+    // reconnect thread's requests could never reach the main window (its wake-up
+    // socket could not be made or watched): the program cannot work then.
+    [[nodiscard]] bool attach(HWND window, Relay& relay);
     // Main thread: from now on runOnMainThread refuses and lets every waiting
     // caller go; notifications still queued are ignored.
     void beginShutdown();
 
     [[nodiscard]] bool runOnMainThread(const std::function<void()>& task) override;
-    void watchSocket(int link, int socket) override;
+    // False, the socket left unwatched, when its notifications cannot be asked for.
+    [[nodiscard]] bool watchSocket(int link, int socket) override;
     void unwatchSocket(int link, int socket) override;
     void watchForRoom(int link, int socket, bool on) override;
     void holdReading(int link, int socket, bool on) override;
@@ -45,10 +53,12 @@ class WinRelayHost : public RelayHost {
     bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
   private:
-    // Asks for the link's notifications as its state says (none when unwatched).
-    void select(int link);
+    // Asks for the link's notifications as its state says (none when unwatched);
+    // whether they were granted.
+    bool select(int link);
     void deliver(int link, int socket, int event);
 
+    SelectEvents selectEvents_;
     HWND window_ = nullptr;
     Relay* relay_ = nullptr;
     DWORD mainThread_;
