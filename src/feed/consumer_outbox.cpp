@@ -7,8 +7,11 @@
 namespace velgor {
 namespace {
 
-// A drained queue keeps at most this much memory for the next burst.
-constexpr std::size_t KEPT_CAPACITY = 256 * 1024;
+// Deliveries closer together than this share one mark: a byte's wait is counted
+// from its run's first delivery, so it is at most this much too long, never short.
+constexpr std::chrono::milliseconds AGE_STEP{100};
+// How far ahead tooOldAt looks: the next tick, a late one included.
+constexpr std::chrono::milliseconds AGE_LOOK_AHEAD{200};
 
 }  // namespace
 
@@ -23,10 +26,11 @@ void ConsumerOutbox::open(int socket) {
 void ConsumerOutbox::close() {
     socket_ = INVALID_SOCKET_HANDLE;
     head_ = size_ = 0;
-    if (bytes_.capacity() > KEPT_CAPACITY) std::vector<char>().swap(bytes_);
+    if (bytes_.capacity() > CONSUMER_KEPT_CAPACITY) std::vector<char>().swap(bytes_);
     overflowed_ = failed_ = false;
     sendError_ = 0;
-    handedOver_ = lastTaken_ = 0;
+    delivered_ = handedOver_ = lastTaken_ = 0;
+    marks_.clear();
     stallTicks_ = 0;
 }
 
@@ -45,6 +49,14 @@ void ConsumerOutbox::deliver(int socket, const char* bytes, std::size_t count) {
     if (size_ + count > bytes_.size()) bytes_.resize(std::max(size_ + count, 2 * bytes_.size()));
     std::memcpy(bytes_.data() + size_, bytes, count);
     size_ += count;
+
+    const Clock::time_point at = waitSince_.value_or(Clock::now());
+    if (marks_.empty() || at >= marks_.back().at + AGE_STEP) {
+        marks_.push_back({delivered_, at});
+    } else if (at < marks_.back().at) {
+        marks_.back().at = at;  // the run is counted as old as its oldest byte
+    }
+    delivered_ += count;
 }
 
 ConsumerOutbox::Push ConsumerOutbox::push() {
@@ -73,17 +85,36 @@ void ConsumerOutbox::consume(std::size_t count) {
     head_ += count;
     handedOver_ += count;
     sentTotal_ += count;
-    if (head_ == size_) head_ = size_ = 0;
+    if (head_ == size_) {
+        head_ = size_ = 0;
+        // A burst's memory goes with it, but for what the next one is likely to need.
+        if (bytes_.size() > CONSUMER_KEPT_CAPACITY) {
+            bytes_.resize(CONSUMER_KEPT_CAPACITY);
+            bytes_.shrink_to_fit();
+        }
+    }
+}
+
+std::uint64_t ConsumerOutbox::taken() const {
+    const auto unsent = static_cast<std::uint64_t>(std::max(ops_.unsentBytes(socket_), 0L));
+    return handedOver_ - std::min(handedOver_, unsent);
+}
+
+bool ConsumerOutbox::tooOldAt(Clock::time_point now) {
+    if (socket_ == INVALID_SOCKET_HANDLE) return false;
+    const std::uint64_t oldest = taken();
+    if (oldest >= delivered_) return false;  // the consumer has taken everything
+    while (marks_.size() > 1 && marks_[1].from <= oldest) marks_.pop_front();
+    return now - marks_.front().at + AGE_LOOK_AHEAD >= CONSUMER_AGE_LIMIT;
 }
 
 bool ConsumerOutbox::stalledAfterTick() {
     if (socket_ == INVALID_SOCKET_HANDLE) return false;
-    const auto unsent = static_cast<std::uint64_t>(std::max(ops_.unsentBytes(socket_), 0L));
-    if (queued() == 0 && unsent == 0) {
+    const std::uint64_t taken = this->taken();
+    if (queued() == 0 && taken == handedOver_) {
         stallTicks_ = 0;
         return false;
     }
-    const std::uint64_t taken = handedOver_ - std::min(handedOver_, unsent);
     if (taken != lastTaken_) {
         lastTaken_ = taken;
         stallTicks_ = 0;

@@ -2,7 +2,11 @@
 
 #include <cstring>
 
+#include "feed/consumer_outbox.h"
+
 namespace velgor {
+
+static_assert(CONSUMER_AGE_LIMIT == std::chrono::seconds{10}, "the cause's text names the limit");
 
 std::string describeDrop(const LinkDrop& drop) {
     std::string text;
@@ -21,6 +25,9 @@ std::string describeDrop(const LinkDrop& drop) {
             break;
         case DropCause::ConsumerStalled:
             text = "the consumer took nothing for 4.5 s";
+            break;
+        case DropCause::ConsumerBehind:
+            text = "a line waited 10 s for the consumer";
             break;
         case DropCause::ConsumerOverflow:
             text = "more waited for the consumer than its queue holds";

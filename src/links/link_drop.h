@@ -14,6 +14,7 @@ enum class DropCause {
     ConnectionError,   // the connection failed (reset, unreachable, ...)
     Watchdog,          // the source delivered no line for longer than the limit
     ConsumerStalled,   // the consumer took no byte for 4.5 s while data waited
+    ConsumerBehind,    // a line waited for the consumer for as long as it is worth
     ConsumerOverflow,  // more waited for the consumer than its queue may hold
     SendFailed,        // a send on the consumer link failed for good
 };

@@ -9,9 +9,15 @@
 #include "links/link_texts.h"
 #include "links/socket_event.h"
 #include "links/tcp_connect.h"
+#include "sys/socket_calls.h"
 
 namespace velgor {
 namespace {
+
+// The period of the tick, and the ticks the watchdog may pause for a hold at most:
+// a hold ends by then anyway, with the consumer's drop for a line too old.
+constexpr std::chrono::milliseconds TICK{100};
+constexpr int HOLD_PAUSE_TICKS = static_cast<int>(CONSUMER_AGE_LIMIT / TICK);
 
 // The cause of a close event: the peer's close, or the error it carries.
 LinkDrop closeOf(int event) {
@@ -42,15 +48,25 @@ void Relay::handleSourceEvent(int socket, int event) {
             const long n = ops_.recv(socket, readBuffer_.data(), SOCKET_READ_MAX);
             if (n <= 0) return;  // an orderly close comes as its own event
             const int count = static_cast<int>(n);
+            outbox_.countWaitFrom(catchingUpFrom_);
             decoder_.decodeSourceBlock(readBuffer_.data(), count);
             if (sender_.rawPassThrough() != 0) {
                 forwardRawBlock(reinterpret_cast<const char*>(readBuffer_.data()), count);
             }
+            outbox_.countWaitFrom(std::nullopt);
+            if (n < static_cast<long>(SOCKET_READ_MAX)) catchingUpFrom_.reset();
             // Everything this block gave the consumer goes out together.
             pushToConsumer();
             return;
         }
         case FD_CLOSE:
+            if (sourceHeld_) {
+                // The receiver ended while held back: what it sent before its end
+                // is read first (the hold is over for good), then the close comes again.
+                sourceEnding_ = true;
+                holdSource(false);
+                return;
+            }
             dropLink(LINK_SOURCE, closeOf(event));
             return;
         default:
@@ -83,23 +99,18 @@ void Relay::tickDuties() {
     if (settings.compressEnabled != 0) sender_.advanceBatchClock();
     if (links_.isUp(LINK_CONSUMER)) sender_.flushIfDue(links_.slot(LINK_CONSUMER).socket.get());
     // One read-modify-write: a reset by the connecting thread is never lost. While
-    // the relay itself holds the receiver back, its silence is not the receiver's.
-    const std::int32_t ticks = sourceHeld_
-                                   ? noDataTicks_.load(std::memory_order_relaxed)
-                                   : noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
+    // the relay itself holds the receiver back, its silence is not the receiver's;
+    // but no hold outlasts the consumer's age limit, and no pause does either.
+    const bool paused = sourceHeld_ && ++heldTicks_ <= HOLD_PAUSE_TICKS;
+    const std::int32_t ticks = paused ? noDataTicks_.load(std::memory_order_relaxed)
+                                      : noDataTicks_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (ticks > settings.noDataLimit) {
         noDataTicks_.store(0, std::memory_order_relaxed);
         if (settings.watchdogEnabled != 0 && links_.isUp(LINK_SOURCE)) {
             dropLink(LINK_SOURCE, {DropCause::Watchdog});
         }
     }
-    if (links_.isUp(LINK_CONSUMER)) {
-        if (outbox_.stalledAfterTick()) {
-            dropLink(LINK_CONSUMER, {DropCause::ConsumerStalled});
-        } else {
-            pushToConsumer();
-        }
-    }
+    if (links_.isUp(LINK_CONSUMER) && !dropConsumerFallenBehind()) pushToConsumer();
     log_.logMessage("", LOG_SHOW_NEWEST);
     if (tickListener_) tickListener_();
 }
@@ -137,14 +148,33 @@ void Relay::pushToConsumer() {
     holdSourceWhileQueueFull();
 }
 
+bool Relay::dropConsumerFallenBehind() {
+    DropCause why{};
+    if (outbox_.stalledAfterTick()) {
+        why = DropCause::ConsumerStalled;
+    } else if (outbox_.tooOldAt(std::chrono::steady_clock::now())) {
+        why = DropCause::ConsumerBehind;
+    } else {
+        return false;
+    }
+    dropLink(LINK_CONSUMER, {why});
+    return true;
+}
+
 void Relay::holdSourceWhileQueueFull() {
     const std::size_t queued = outbox_.queued();
     holdSource(sourceHeld_ ? queued > CONSUMER_RESUME_MARK : queued >= CONSUMER_HOLD_MARK);
 }
 
 void Relay::holdSource(bool on) {
-    if (on == sourceHeld_ || (on && !links_.isUp(LINK_SOURCE))) return;
+    if (on == sourceHeld_ || (on && (sourceEnding_ || !links_.isUp(LINK_SOURCE)))) return;
     sourceHeld_ = on;
+    if (on) {
+        heldSince_ = std::chrono::steady_clock::now();
+        heldTicks_ = 0;
+    } else {
+        catchingUpFrom_ = heldSince_;
+    }
     host_.holdReading(LINK_SOURCE, links_.slot(LINK_SOURCE).socket.get(), on);
 }
 
@@ -335,6 +365,11 @@ void Relay::dropLink(int link, LinkDrop why) {
     if (links_.isUp(link)) countLoss(counts_, link, why.cause);
     if (slot.socket.valid()) {
         host_.unwatchSocket(link, slot.socket.get());
+        // A consumer that fell behind gets nothing more of what waited for it: its
+        // system's unsent bytes go too (the connection is reset, not closed after them).
+        if (why.cause == DropCause::ConsumerStalled || why.cause == DropCause::ConsumerBehind) {
+            discardUnsentOnClose(slot.socket.get());
+        }
         slot.socket.reset();
     }
     if (link == LINK_CONSUMER) {
@@ -347,7 +382,8 @@ void Relay::dropLink(int link, LinkDrop why) {
     // next connection's stream starts afresh.
     if (link == LINK_SOURCE) {
         decoder_.reset();
-        sourceHeld_ = false;  // the host forgot the hold with the socket
+        sourceHeld_ = sourceEnding_ = false;  // the host forgot the hold with the socket
+        catchingUpFrom_.reset();
     }
     links_.setStatusText(link, link_texts::DROPPED);
     refreshStatusLines();

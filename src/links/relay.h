@@ -2,8 +2,10 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -111,6 +113,10 @@ class Relay : private LineOutlet {
     void holdSource(bool on);
     // Sends the batch on the live consumer connection, or drops it when none is up.
     void endBatchOfOldMode();
+    // Drops the consumer when the oldest line waiting for it is about to be worth
+    // nothing (CONSUMER_AGE_LIMIT), or it has taken nothing for too long; true
+    // when it did.
+    bool dropConsumerFallenBehind();
     void reportAttempt(int link, std::string_view statusText);
     [[nodiscard]] bool refreshFromReconnectThread();
 
@@ -124,6 +130,15 @@ class Relay : private LineOutlet {
     ConsumerOutbox outbox_;
     bool watchingConsumerRoom_ = false;
     bool sourceHeld_ = false;
+    std::chrono::steady_clock::time_point heldSince_;
+    int heldTicks_ = 0;  // ticks of the current hold
+    // The receiver closed while held back: what it sent before its close is read,
+    // without holding it again, then the close is handled.
+    bool sourceEnding_ = false;
+    // After a hold: the bytes that waited in the system meanwhile are read with
+    // full reads; their wait for the consumer counts from the hold's start, until
+    // a read comes back short (they have all been read).
+    std::optional<std::chrono::steady_clock::time_point> catchingUpFrom_;
     std::function<void(int, const LinkDrop&)> dropListener_;
     std::function<void()> tickListener_;
     ConsumerSender sender_;

@@ -26,11 +26,13 @@ class RelayHost {
     // is reported as FD_WRITE to that link's handler (the consumer link turns it
     // on while bytes wait in its queue). unwatchSocket turns it off too.
     virtual void watchForRoom(int link, int socket, bool on) = 0;
-    // Main thread only. While on, a watched link socket's incoming bytes, and its
-    // close, are left waiting in the system and not reported; turned off, they are
-    // reported again, those that came meanwhile included (the source link holds
-    // the receiver back this way while the consumer's queue is full).
-    // watchSocket and unwatchSocket turn it off.
+    // Main thread only. While on, a watched link socket's incoming bytes are left
+    // waiting in the system and not reported; its peer's close, a reset or an error
+    // is still reported as FD_CLOSE, without reading what came before it (soon:
+    // within a tick). Turned off, its bytes are reported again, those that came
+    // meanwhile included, and then the close (the source link holds the receiver
+    // back this way while the consumer's queue is full). watchSocket and
+    // unwatchSocket turn it off.
     virtual void holdReading(int link, int socket, bool on) = 0;
 };
 

@@ -15,4 +15,8 @@ int pendingSocketEvent(int socket) {
     return FD_CLOSE | ((error & 0xFFFF) << 16);
 }
 
+int peerGoneEvent(int socket) {
+    return FD_CLOSE | ((takeSocketError(socket) & 0xFFFF) << 16);
+}
+
 }  // namespace velgor

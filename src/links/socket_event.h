@@ -21,6 +21,11 @@ inline constexpr int FD_NONE = 0;  // nothing to report (a spurious wake-up)
 // socket notifications carry it. Does not consume anything.
 int pendingSocketEvent(int socket);
 
+// The close of a watched socket whose peer is known to be gone (pollSockets said
+// SOCKET_PEER_GONE), without looking at the data that waits before it: FD_CLOSE,
+// with the connection's error, if any, in the high 16 bits.
+int peerGoneEvent(int socket);
+
 // The event of an event word (FD_READ, FD_WRITE or FD_CLOSE).
 inline int eventCode(int event) {
     return event & 0xFFFF;

@@ -78,6 +78,12 @@ inline constexpr int UNSEEN_SEND_BUFFER_CAP = 64 * 1024;
 // (and on failure) it leaves the socket as it is.
 void capSendBufferWhereUnseen(int socket);
 
+// Makes the socket's close reset the connection, so that what the peer has not
+// taken yet is discarded instead of sent after the close.
+void discardUnsentOnClose(int socket);
+// The error a connection failed with, as an errno value (0 for none); clears it.
+[[nodiscard]] int takeSocketError(int socket);
+
 // Looks at the next byte without taking it and without waiting: 1 when a byte
 // waits, 0 at the peer's orderly close, -1 otherwise (lastSocketError() says
 // why; EWOULDBLOCK when nothing has come yet).
@@ -87,10 +93,13 @@ void capSendBufferWhereUnseen(int socket);
 // peer's close, a reset and an error too: a read (or peekSocket) tells which.
 inline constexpr short SOCKET_READABLE = 0x1;
 inline constexpr short SOCKET_WRITABLE = 0x2;
+// The peer's close, a reset or an error, watched for without the socket's data
+// (bytes that came before it still wait to be read).
+inline constexpr short SOCKET_PEER_GONE = 0x4;
 
 struct PolledSocket {
     int socket = INVALID_FD;
-    short wanted = 0;  // SOCKET_READABLE and/or SOCKET_WRITABLE
+    short wanted = 0;  // SOCKET_READABLE, SOCKET_WRITABLE and/or SOCKET_PEER_GONE
     short ready = 0;   // set by pollSockets
 };
 // The most sockets one pollSockets call takes.

@@ -97,6 +97,20 @@ TEST(ConsumerOutbox, LostOnAFinalErrorOrPastTheBoundAndEmptyAfterwards) {
     EXPECT_EQ(small.ops.sends.back(), "x");
 }
 
+// A burst that waited goes, and its memory with it: the drained queue keeps
+// what the next burst is likely to need, no more.
+TEST(ConsumerOutbox, ADrainedQueueGivesBackWhatABurstTook) {
+    OutboxRig rig;
+    rig.ops.script = {0};  // the socket takes nothing at first
+    for (std::size_t given = 0; given < CONSUMER_OUTBOX_BOUND - LINE.size(); given += LINE.size()) {
+        rig.give(LINE);
+    }
+    ASSERT_EQ(rig.outbox.push(), ConsumerOutbox::Push::Waiting);
+    ASSERT_GT(rig.outbox.capacity(), CONSUMER_OUTBOX_BOUND / 2);
+    ASSERT_EQ(rig.outbox.push(), ConsumerOutbox::Push::Empty);
+    EXPECT_LE(rig.outbox.capacity(), CONSUMER_KEPT_CAPACITY);
+}
+
 // The stall clock counts ticks in which data waits (in the queue or unacknowledged
 // in the socket) and the consumer took no byte of it; any byte taken restarts it.
 TEST(ConsumerOutbox, StallClockCountsTicksWithoutAByteTakenWhileDataWaits) {

@@ -323,6 +323,7 @@ TempConsumerLock::~TempConsumerLock() {
 LinkRig::LinkRig(SocketOps& ops, CompressFn compress)
     : relay(host, compress, sendLock.lock(), ops) {
     host.attach(relay);
+    host.recordFor(relay);
     relay.messageLog().setObserver(&statuses);
     relay.setDropListener([this](int link, const LinkDrop& why) { drops.emplace_back(link, why); });
 }

@@ -136,6 +136,25 @@ struct LinkPeers {
     Peer feed;
 };
 
+// The console's poll host, noting each time the relay holds the receiver back or
+// lets it go, with what waited for the consumer then.
+class RigHost : public PollRelayHost {
+  public:
+    struct Hold {
+        bool on = false;
+        std::size_t queued = 0;
+    };
+    void recordFor(const Relay& relay) { relay_ = &relay; }
+    void holdReading(int link, int socket, bool on) override {
+        holds.push_back({on, relay_ != nullptr ? relay_->consumerOutbox().queued() : 0});
+        PollRelayHost::holdReading(link, socket, on);
+    }
+    std::vector<Hold> holds;
+
+  private:
+    const Relay* relay_ = nullptr;
+};
+
 // How LinkRig::connectBoth brings the links up.
 enum class Connecting { ByAttempts, ByReconnectThread };
 
@@ -180,7 +199,7 @@ class LinkRig {
     // Runs the tick duties `count` times.
     void tick(int count = 1);
 
-    PollRelayHost host;
+    RigHost host;
     TempConsumerLock sendLock;
     Relay relay;
     StatusHistory statuses{relay};

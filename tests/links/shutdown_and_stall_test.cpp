@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <mutex>
@@ -237,7 +238,9 @@ TEST_F(SlowConsumerTest, AConsumerThatPausesGetsEveryLineAndTheRelayGoesOn) {
 // A receiver that floods the relay with more than the consumer's queue may hold
 // while the consumer pauses for 2 s is held back instead of the consumer being
 // dropped: the consumer then gets every line, and the watchdog (0.5 s here) does
-// not take the relay's own hold for a silent receiver.
+// not take the relay's own hold for a silent receiver. The hold begins only once
+// CONSUMER_HOLD_MARK waits, and ends only once the queue is down to
+// CONSUMER_RESUME_MARK.
 TEST_F(SlowConsumerTest, AFloodDuringAPauseHoldsTheReceiverBackAndNoLineIsLost) {
     rig.relay.editSettings([](RelaySettings& settings) {
         settings.watchdogEnabled = 1;
@@ -273,7 +276,125 @@ TEST_F(SlowConsumerTest, AFloodDuringAPauseHoldsTheReceiverBackAndNoLineIsLost) 
     EXPECT_TRUE(held);
     EXPECT_LT(most, CONSUMER_OUTBOX_BOUND);
     EXPECT_FALSE(rig.relay.sourceHeld());
+    for (const RigHost::Hold& hold : rig.host.holds) {
+        if (hold.on) {
+            EXPECT_GE(hold.queued, CONSUMER_HOLD_MARK) << "held back too early";
+        } else {
+            EXPECT_LE(hold.queued, CONSUMER_RESUME_MARK) << "let go too early";
+        }
+    }
     std::printf("[ measured ] at most %zu bytes waited in the relay's queue\n", most);
+}
+
+// A consumer that keeps taking a little (about 16 KB/s) while the receiver gives
+// far more (about 200 KB/s) is never stalled: it is dropped before any line it
+// gets has waited CONSUMER_AGE_LIMIT (counted from the receiver's send), and the
+// receiver, held back meanwhile, is read again at once. The source stays up.
+TEST_F(SlowConsumerTest, AConsumerThatTakesALittleGetsNoStaleLineAndIsDroppedInTime) {
+    constexpr int LINES_PER_SEND = 64;  // about 2 KB every 10 ms
+    std::mutex mutex;
+    std::vector<Clock::time_point> sentAt;  // per line number, as the receiver sent it
+    std::atomic<bool> stop{false};
+    std::thread receiving([&] {
+        for (long n = 0; !stop;) {
+            std::string bytes;
+            for (int i = 0; i < LINES_PER_SEND; ++i) bytes += lineNumbered(n + i);
+            for (std::size_t done = 0; done < bytes.size() && !stop;) {
+                const long took =
+                    systemSocketOps().send(receiver.fd(), bytes.data() + done, bytes.size() - done);
+                if (took > 0) {
+                    if (done == 0) {
+                        const std::lock_guard lock(mutex);
+                        sentAt.resize(static_cast<std::size_t>(n + LINES_PER_SEND), Clock::now());
+                    }
+                    done += static_cast<std::size_t>(took);
+                } else {
+                    std::this_thread::sleep_for(1ms);
+                }
+            }
+            n += LINES_PER_SEND;
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+
+    const auto started = Clock::now();
+    std::string taken;
+    std::size_t parsed = HANDSHAKE_BYTES;
+    Clock::duration oldest{};
+    long lines = 0;
+    while (rig.drops.empty() && Clock::now() - started < CONSUMER_AGE_LIMIT + 5s) {
+        rig.host.pump(10ms);
+        std::array<char, 160> chunk{};  // 16 KB/s
+        const long n = systemSocketOps().recv(feed.fd(), chunk.data(), chunk.size());
+        if (n > 0) taken.append(chunk.data(), static_cast<std::size_t>(n));
+        const auto now = Clock::now();
+        for (auto end = taken.find('\n', parsed); end != std::string::npos;
+             parsed = end + 1, end = taken.find('\n', parsed)) {
+            const long number = std::stol(taken.substr(parsed + 21, 7)) - 1000000;
+            const std::lock_guard lock(mutex);
+            oldest = std::max(oldest, now - sentAt.at(static_cast<std::size_t>(number)));
+            ++lines;
+        }
+    }
+    const auto droppedAfter = Clock::now() - started;
+    const bool heldAtTheDrop = rig.relay.sourceHeld();
+    stop = true;
+    receiving.join();
+
+    ASSERT_EQ(rig.drops.size(), 1u);
+    EXPECT_EQ(rig.drops[0].first, LINK_CONSUMER);
+    EXPECT_EQ(rig.drops[0].second.cause, DropCause::ConsumerBehind)
+        << describeDrop(rig.drops[0].second);
+    EXPECT_LT(droppedAfter, CONSUMER_AGE_LIMIT + 1s);
+    EXPECT_GT(lines, 0);
+    EXPECT_LT(oldest, CONSUMER_AGE_LIMIT) << "a stale line reached the consumer";
+    ASSERT_FALSE(rig.host.holds.empty()) << "the receiver was never held back";
+    EXPECT_FALSE(heldAtTheDrop) << "the dropped consumer still holds the receiver back";
+    EXPECT_EQ(rig.state(LINK_SOURCE), LINK_UP);
+    std::printf(
+        "[ measured ] trickling consumer dropped after %.2f s; %ld lines taken, the "
+        "oldest %.2f s after the receiver sent it\n",
+        std::chrono::duration<double>(droppedAfter).count(), lines,
+        std::chrono::duration<double>(oldest).count());
+}
+
+// A receiver that ends while it is held back is noticed at once: what it sent
+// before its end is read, then its link is dropped (and made again).
+TEST_F(SlowConsumerTest, AReceiverThatEndsWhileHeldBackIsNoticedAtOnce) {
+    std::string flood;
+    long count = 0;
+    while (flood.size() < CONSUMER_HOLD_MARK + SOCKET_READ_MAX) flood += lineNumbered(count++);
+    const long linesBefore = static_cast<long>(rig.relay.trafficCounts().linesReceived);
+    std::atomic<bool> stop{false};
+    std::thread receiving([&] {
+        for (std::size_t done = 0; done < flood.size() && !stop;) {
+            const long n =
+                systemSocketOps().send(receiver.fd(), flood.data() + done, flood.size() - done);
+            if (n > 0) done += static_cast<std::size_t>(n);
+            if (n <= 0) std::this_thread::sleep_for(1ms);
+        }
+    });
+    const bool held = rig.host.runUntil([&] { return rig.relay.sourceHeld(); }, 3s);
+    // Everything sent has reached the relay's side: the end can follow it.
+    rig.host.runUntil([&] { return systemSocketOps().unsentBytes(receiver.fd()) <= 0; }, 2s);
+    stop = true;
+    receiving.join();
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(rig.relay.sourceHeld());
+
+    const auto ended = Clock::now();
+    receiver.close();
+    ASSERT_TRUE(rig.host.runUntil([&] { return rig.state(LINK_SOURCE) == LINK_DOWN; }, 10s));
+    const auto noticedAfter = Clock::now() - ended;
+
+    EXPECT_LT(noticedAfter, 1s);
+    ASSERT_FALSE(rig.drops.empty());
+    EXPECT_EQ(rig.drops[0].first, LINK_SOURCE);
+    EXPECT_EQ(rig.drops[0].second.cause, DropCause::PeerClosed);
+    EXPECT_EQ(static_cast<long>(rig.relay.trafficCounts().linesReceived) - linesBefore, count)
+        << "lines sent before the end were lost";
+    std::printf("[ measured ] a receiver that ended while held back was noticed after %.0f ms\n",
+                std::chrono::duration<double, std::milli>(noticedAfter).count());
 }
 
 // A consumer that never reads is dropped about 4.5 s after it last took a byte,

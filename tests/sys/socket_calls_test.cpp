@@ -75,8 +75,9 @@ TEST(SocketCalls, ListenConnectAndAcceptAgreeOnTheAddresses) {
     EXPECT_EQ(lastSocketError(), EADDRINUSE);
 }
 
-// What a poll reports: room at once, nothing to read until data comes, and the
-// peer's close as readable (a peek then reads the end).
+// What a poll reports: room at once, nothing to read until data comes, the
+// peer's close without its data when only that is watched for, and the close as
+// readable (a peek then reads the end).
 TEST(SocketCalls, PollReportsRoomDataAndThePeersClose) {
     UniqueFd watched;
     UniqueFd other;
@@ -97,7 +98,16 @@ TEST(SocketCalls, PollReportsRoomDataAndThePeersClose) {
     char got = 0;
     ASSERT_EQ(systemSocketOps().recv(watched.get(), &got, 1), 1);
 
+    // Watched for the peer's end alone, a socket with data waiting is not ready.
+    ASSERT_EQ(systemSocketOps().send(other.get(), &byte, 1), 1);
+    std::array<PolledSocket, 1> ending{PolledSocket{watched.get(), SOCKET_PEER_GONE}};
+    EXPECT_EQ(pollSockets(ending, 20ms), 0);
     other.reset();
+    EXPECT_EQ(pollSockets(ending, 5s), 1);
+    EXPECT_NE(ending[0].ready & SOCKET_PEER_GONE, 0);
+    EXPECT_EQ(takeSocketError(watched.get()), 0) << "an orderly close";
+    ASSERT_EQ(systemSocketOps().recv(watched.get(), &got, 1), 1) << "the byte before the close";
+
     EXPECT_EQ(pollSockets(reading, 5s), 1);
     EXPECT_EQ(reading[0].ready, SOCKET_READABLE);
     EXPECT_EQ(peekSocket(watched.get()), 0);

@@ -123,9 +123,8 @@ bool PollRelayHost::step(milliseconds wait, int quitFd) {
     for (int link = 0; link < LINK_COUNT; ++link) {
         const auto i = static_cast<std::size_t>(link);
         if (watched_[i] < 0) continue;
-        const auto wanted = static_cast<short>((holding_[i] ? 0 : SOCKET_READABLE) |
+        const auto wanted = static_cast<short>((holding_[i] ? SOCKET_PEER_GONE : SOCKET_READABLE) |
                                                (watchingRoom_[i] ? SOCKET_WRITABLE : 0));
-        if (wanted == 0) continue;
         polled[count++] = PolledSocket{watched_[i], wanted, 0};
         links[linkCount++] = link;
     }
@@ -166,8 +165,13 @@ void PollRelayHost::deliverEvent(int link, int socket, short ready) {
         relay_->handleConsumerEvent(socket, FD_WRITE);
         if (watched_[i] != socket) return;
     }
-    if ((ready & SOCKET_READABLE) == 0 || holding_[i]) return;
-    const int event = pendingSocketEvent(socket);
+    int event = FD_NONE;
+    if (holding_[i]) {
+        // Its data waits, but its end is told at once.
+        if ((ready & SOCKET_PEER_GONE) != 0) event = peerGoneEvent(socket);
+    } else if ((ready & SOCKET_READABLE) != 0) {
+        event = pendingSocketEvent(socket);
+    }
     if (event == FD_NONE) return;
     if ((event & 0xFFFF) == FD_READ) ++readEvents_[i];
     if ((event & 0xFFFF) == FD_CLOSE) ++closeEvents_[i];

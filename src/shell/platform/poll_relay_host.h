@@ -25,7 +25,8 @@ class Relay;
 // - Watched link sockets are polled; a readable one is classified with
 //   pendingSocketEvent and handed to the relay's source or consumer handler; one
 //   watched for room that has it gets FD_WRITE. A socket whose reading is held
-//   is not polled for reading (nor for a close) until the hold ends.
+//   is polled only for its peer's close, a reset or an error (SOCKET_PEER_GONE),
+//   which is handed over as FD_CLOSE; its data waits until the hold ends.
 // - While ticking, every 100 ms the relay's tick duties run, then the duties
 //   added with addTickDuty. The poll waits until the next tick at most, so an
 //   idle loop wakes only for the tick.

@@ -1,11 +1,14 @@
 #include "shell/platform/qt_relay_host.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 
 #include "links/relay.h"
 #include "links/socket_event.h"
+#include "sys/socket_calls.h"
 
 namespace velgor {
 
@@ -31,7 +34,10 @@ QtRelayHost::~QtRelayHost() {
 
 void QtRelayHost::attach(Relay& relay) {
     relay_ = &relay;
-    connect(&tick_, &QTimer::timeout, this, [this] { relay_->tickDuties(); });
+    connect(&tick_, &QTimer::timeout, this, [this] {
+        checkHeldSockets();
+        relay_->tickDuties();
+    });
     tick_.start();
 }
 
@@ -71,6 +77,7 @@ void retire(QSocketNotifier*& notifier) {
 }  // namespace
 
 void QtRelayHost::unwatchSocket(int link, int /*socket*/) {
+    holding_[static_cast<std::size_t>(link)] = false;
     retire(notifiers_[static_cast<std::size_t>(link)]);
     retire(roomNotifiers_[static_cast<std::size_t>(link)]);
 }
@@ -91,8 +98,29 @@ void QtRelayHost::watchForRoom(int link, int socket, bool on) {
 }
 
 void QtRelayHost::holdReading(int link, int socket, bool on) {
-    QSocketNotifier* notifier = notifiers_[static_cast<std::size_t>(link)];
-    if (notifier != nullptr && notifier->socket() == socket) notifier->setEnabled(!on);
+    const auto i = static_cast<std::size_t>(link);
+    QSocketNotifier* notifier = notifiers_[i];
+    if (notifier == nullptr || notifier->socket() != socket) return;
+    notifier->setEnabled(!on);
+    holding_[i] = on;
+}
+
+void QtRelayHost::checkHeldSockets() {
+    for (int link = 0; link < LINK_COUNT; ++link) {
+        const auto i = static_cast<std::size_t>(link);
+        if (!holding_[i] || notifiers_[i] == nullptr) continue;
+        const int socket = static_cast<int>(notifiers_[i]->socket());
+        PolledSocket held{socket, SOCKET_PEER_GONE, 0};
+        if (pollSockets(std::span(&held, 1), std::chrono::milliseconds{0}) <= 0 ||
+            (held.ready & SOCKET_PEER_GONE) == 0) {
+            continue;
+        }
+        if (link == LINK_SOURCE) {
+            relay_->handleSourceEvent(socket, peerGoneEvent(socket));
+        } else if (link == LINK_CONSUMER) {
+            relay_->handleConsumerEvent(socket, peerGoneEvent(socket));
+        }
+    }
 }
 
 void QtRelayHost::onWritable(int link, int socket) {

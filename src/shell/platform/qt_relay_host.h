@@ -16,7 +16,8 @@ class Relay;
 // The relay's host on Qt's event loop (QCoreApplication or QApplication): the
 // main thread runs every handler; a socket notifier per live link turns
 // readiness into FD_READ / FD_CLOSE events (switched off while the link's reading
-// is held); a 100 ms timer runs the tick duties.
+// is held: a held socket is asked at every tick whether its peer is gone, which is
+// then reported as FD_CLOSE); a 100 ms timer runs the tick duties.
 class QtRelayHost : public QObject, public RelayHost {
     Q_OBJECT
   public:
@@ -42,11 +43,14 @@ class QtRelayHost : public QObject, public RelayHost {
   private:
     void onReadable(int link, int socket);
     void onWritable(int link, int socket);
+    // Reports the close of each held socket whose peer is gone.
+    void checkHeldSockets();
 
     Relay* relay_ = nullptr;
     QTimer tick_;
     std::array<QSocketNotifier*, LINK_COUNT> notifiers_{};
     std::array<QSocketNotifier*, LINK_COUNT> roomNotifiers_{};
+    std::array<bool, LINK_COUNT> holding_{};
 
     // Tasks from other threads; their wake-up descriptor's notifier runs them.
     // (Qt's own queued calls would hand a functor over through atomics inside

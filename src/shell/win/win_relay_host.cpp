@@ -137,14 +137,17 @@ void WinRelayHost::deliver(int link, int socket, int event) {
     if (eventCode(event) == FD_READ && holding_[i]) return;
     if (eventCode(event) == FD_CLOSE) {
         // A close can be reported while the peer's last bytes still wait to be
-        // read: they are read first, so that nothing received is lost; when the
-        // reading is held meanwhile, the close waits for the end of the hold.
+        // read: they are read first, so that nothing received is lost. When the
+        // reading is held meanwhile, the close is kept for the end of the hold and
+        // told at once (the relay then ends the hold, so that those bytes and the
+        // close come in order).
         while (watched_[i] == socket && !holding_[i] && pendingSocketEvent(socket) == FD_READ) {
             handle(FD_READ);
         }
         if (watched_[i] != socket) return;
         if (holding_[i]) {
             heldClose_[i] = event;
+            handle(event);
             return;
         }
     }

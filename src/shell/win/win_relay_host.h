@@ -67,8 +67,9 @@ class WinRelayHost : public RelayHost {
     std::array<int, LINK_COUNT> watched_{-1, -1, -1};
     std::array<bool, LINK_COUNT> watchingRoom_{};
     std::array<bool, LINK_COUNT> holding_{};
-    // A close reported while reading was held: delivered once the hold ends, after
-    // the bytes that came before it (0 when none).
+    // A close reported while reading was held: told to the relay at once, and
+    // delivered again once the hold ends, after the bytes that came before it (0
+    // when none).
     std::array<int, LINK_COUNT> heldClose_{};
 };
 

@@ -89,6 +89,18 @@ void capSendBufferWhereUnseen(int) {
     // SIOCOUTQ tells the unsent bytes here: the system's own buffer size stays.
 }
 
+void discardUnsentOnClose(int socket) {
+    const linger reset{1, 0};
+    (void)setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);  // else a plain close
+}
+
+int takeSocketError(int socket) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+    return error;
+}
+
 long peekSocket(int socket) {
     char probe = 0;
     return ::recv(socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -104,6 +116,7 @@ int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeo
         int events = 0;
         if ((sockets[i].wanted & SOCKET_READABLE) != 0) events |= POLLIN;
         if ((sockets[i].wanted & SOCKET_WRITABLE) != 0) events |= POLLOUT;
+        if ((sockets[i].wanted & SOCKET_PEER_GONE) != 0) events |= POLLRDHUP;
         fds[i] = pollfd{sockets[i].socket, static_cast<short>(events), 0};
     }
     const int wait =
@@ -115,6 +128,10 @@ int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeo
         if ((seen & POLLOUT) != 0) found |= SOCKET_WRITABLE;
         // Data, the peer's close (POLLHUP), an error or a descriptor gone bad.
         if ((seen & ~POLLOUT) != 0) found |= SOCKET_READABLE;
+        if ((sockets[i].wanted & SOCKET_PEER_GONE) != 0 &&
+            (seen & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            found |= SOCKET_PEER_GONE;
+        }
         sockets[i].ready = static_cast<short>(found);
     }
     return ready;

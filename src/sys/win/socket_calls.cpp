@@ -178,6 +178,22 @@ void capSendBufferWhereUnseen(int socket) {
                        reinterpret_cast<const char*>(&size), sizeof size);  // best effort
 }
 
+void discardUnsentOnClose(int socket) {
+    const linger reset{1, 0};
+    (void)::setsockopt(toSocket(socket), SOL_SOCKET, SO_LINGER,
+                       reinterpret_cast<const char*>(&reset), sizeof reset);  // else a plain close
+}
+
+int takeSocketError(int socket) {
+    int error = 0;
+    int size = sizeof error;
+    if (::getsockopt(toSocket(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                     &size) != 0) {
+        return lastSocketError();
+    }
+    return error == 0 ? 0 : errnoFromWinsock(error);
+}
+
 long peekSocket(int socket) {
     // No MSG_DONTWAIT here: ask first whether a peek would wait.
     const SOCKET s = toSocket(socket);
@@ -218,6 +234,11 @@ int pollSockets(std::span<PolledSocket> sockets, std::chrono::milliseconds timeo
         if ((seen & POLLWRNORM) != 0) found |= SOCKET_WRITABLE;
         // Data, the peer's close (POLLHUP), a reset or error, a socket gone bad.
         if ((seen & ~POLLWRNORM) != 0) found |= SOCKET_READABLE;
+        // WSAPoll reports these whatever was asked for.
+        if ((sockets[i].wanted & SOCKET_PEER_GONE) != 0 &&
+            (seen & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            found |= SOCKET_PEER_GONE;
+        }
         sockets[i].ready = static_cast<short>(found);
     }
     return ready == SOCKET_ERROR ? -1 : ready;
