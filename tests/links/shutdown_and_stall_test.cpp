@@ -317,6 +317,11 @@ TEST_F(SlowConsumerTest, AConsumerThatTakesALittleGetsNoStaleLineAndIsDroppedInT
         }
     });
 
+    bool heldAtTheDrop = false;  // as the drop left it, before a new connection comes
+    rig.relay.setDropListener([&](int link, const LinkDrop& why) {
+        rig.drops.emplace_back(link, why);
+        heldAtTheDrop = rig.relay.sourceHeld();
+    });
     const auto started = Clock::now();
     std::string taken;
     std::size_t parsed = HANDSHAKE_BYTES;
@@ -337,7 +342,6 @@ TEST_F(SlowConsumerTest, AConsumerThatTakesALittleGetsNoStaleLineAndIsDroppedInT
         }
     }
     const auto droppedAfter = Clock::now() - started;
-    const bool heldAtTheDrop = rig.relay.sourceHeld();
     stop = true;
     receiving.join();
 
