@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sys/socket_calls.h"
+
 namespace velgor {
 namespace {
 
@@ -95,14 +97,16 @@ void ConsumerOutbox::consume(std::size_t count) {
     }
 }
 
-std::uint64_t ConsumerOutbox::taken() const {
-    const auto unsent = static_cast<std::uint64_t>(std::max(ops_.unsentBytes(socket_), 0L));
-    return handedOver_ - std::min(handedOver_, unsent);
+std::uint64_t ConsumerOutbox::taken(std::uint64_t whereUnseen) const {
+    const long unsent = ops_.unsentBytes(socket_);
+    const std::uint64_t held = unsent >= 0 ? static_cast<std::uint64_t>(unsent) : whereUnseen;
+    return handedOver_ - std::min(handedOver_, held);
 }
 
 bool ConsumerOutbox::tooOldAt(Clock::time_point now) {
     if (socket_ == INVALID_SOCKET_HANDLE) return false;
-    const std::uint64_t oldest = taken();
+    // Where the system cannot tell, all its (capped) buffer may still wait.
+    const std::uint64_t oldest = taken(UNSEEN_SEND_BUFFER_CAP);
     if (oldest >= delivered_) return false;  // the consumer has taken everything
     while (marks_.size() > 1 && marks_[1].from <= oldest) marks_.pop_front();
     return now - marks_.front().at + AGE_LOOK_AHEAD >= CONSUMER_AGE_LIMIT;
@@ -110,7 +114,7 @@ bool ConsumerOutbox::tooOldAt(Clock::time_point now) {
 
 bool ConsumerOutbox::stalledAfterTick() {
     if (socket_ == INVALID_SOCKET_HANDLE) return false;
-    const std::uint64_t taken = this->taken();
+    const std::uint64_t taken = this->taken(0);
     if (queued() == 0 && taken == handedOver_) {
         stallTicks_ = 0;
         return false;

@@ -107,8 +107,8 @@ class ConsumerOutbox : public ConsumerOutlet {
 
     void consume(std::size_t count);
     // Bytes of this connection the consumer has taken: handed over, and no longer
-    // held unacknowledged by the socket.
-    std::uint64_t taken() const;
+    // held unacknowledged by the socket (`whereUnseen` where the system cannot tell).
+    std::uint64_t taken(std::uint64_t whereUnseen) const;
 
     SocketOps& ops_;
     ConsumerLock& lock_;
