@@ -365,6 +365,10 @@ TEST_F(SlowConsumerTest, AConsumerThatTakesALittleGetsNoStaleLineAndIsDroppedInT
 // A receiver that ends while it is held back is noticed at once: what it sent
 // before its end is read, then its link is dropped (and made again).
 TEST_F(SlowConsumerTest, AReceiverThatEndsWhileHeldBackIsNoticedAtOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "WSAPoll does not report the close of a socket watched for nothing else; "
+                    "the Windows program's host (WSAAsyncSelect) is tested in test_win_ui";
+#endif
     std::string flood;
     long count = 0;
     while (flood.size() < CONSUMER_HOLD_MARK + SOCKET_READ_MAX) flood += lineNumbered(count++);
