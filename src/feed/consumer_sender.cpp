@@ -147,6 +147,7 @@ bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t lengt
 
     bytesCompressed_ += length;
     framedBytes_ += frameLength;
+    ++framesSent_;
     outlet_.deliver(socket, reinterpret_cast<const char*>(output_.data()), frameLength);
     return true;
 }

@@ -82,6 +82,7 @@ class ConsumerSender {
     // Batch bytes compressed so far, and the frame bytes they became.
     std::uint64_t bytesCompressed() const { return bytesCompressed_; }
     std::uint64_t framedBytes() const { return framedBytes_; }
+    std::uint64_t framesSent() const { return framesSent_; }
 
   private:
     enum class FlushKind { Overflow, Timed };
@@ -103,6 +104,7 @@ class ConsumerSender {
     std::int32_t batchLength_ = 0;
     std::uint64_t bytesCompressed_ = 0;
     std::uint64_t framedBytes_ = 0;
+    std::uint64_t framesSent_ = 0;
     std::array<unsigned char, BATCH_CAPACITY> batch_{};
     std::array<unsigned char, SENDER_OUTPUT_CAPACITY> output_{};
 };

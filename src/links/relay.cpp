@@ -200,6 +200,7 @@ TrafficCounts Relay::trafficCounts() const {
     counts.bytesSent = outbox_.bytesSent();
     counts.bytesCompressed = sender_.bytesCompressed();
     counts.framedBytes = sender_.framedBytes();
+    counts.framesSent = sender_.framesSent();
     return counts;
 }
 

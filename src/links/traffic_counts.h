@@ -18,6 +18,7 @@ struct TrafficCounts {
     // With compression on: batch bytes compressed, and the frames they made.
     std::uint64_t bytesCompressed = 0;
     std::uint64_t framedBytes = 0;
+    std::uint64_t framesSent = 0;
     // Batches dropped unsent: the stream mode changed while the consumer was down.
     std::uint64_t batchesDropped = 0;
     std::array<std::uint64_t, LINK_COUNT> connectionsMade{};

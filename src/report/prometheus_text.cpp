@@ -92,6 +92,9 @@ void writeTraffic(MetricWriter& metrics, const StationSnapshot& snapshot) {
     metrics.family("velgor_compression_output_bytes_total", "counter",
                    "Frame bytes the compressed batches became.");
     metrics.sample(counts.framedBytes);
+    metrics.family("velgor_consumer_frames_total", "counter",
+                   "Compressed frames handed to the consumer link.");
+    metrics.sample(counts.framesSent);
     metrics.family("velgor_compression_ratio", "gauge",
                    "Batch bytes per frame byte since the relay started.");
     if (const auto ratio = compressionRatio(counts)) metrics.sample(*ratio);

@@ -75,6 +75,7 @@ void appendTraffic(std::string& out, int depth, const StationSnapshot& snapshot)
     object.count("bytes_sent", counts.bytesSent);
     object.count("bytes_compressed", counts.bytesCompressed);
     object.count("framed_bytes", counts.framedBytes);
+    object.count("frames_sent", counts.framesSent);
     if (const auto ratio = compressionRatio(counts)) {
         object.number("compression_ratio", *ratio);
     } else {

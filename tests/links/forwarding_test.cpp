@@ -269,6 +269,7 @@ TEST_F(LiveLinksTest, TrafficCountsFollowWhatTheRelayDid) {
     EXPECT_TRUE(rig.host.runUntil(framedArrived, 5s)) << feed.received().size() - before;
     const TrafficCounts compressed = rig.relay.trafficCounts();
     EXPECT_EQ(compressed.bytesCompressed, 4 * LINE.size());
+    EXPECT_EQ(compressed.framesSent, 1u);
     EXPECT_EQ(compressed.bytesSent - plain.bytesSent, compressed.framedBytes);
     EXPECT_LT(compressed.framedBytes, compressed.bytesCompressed) << "four equal lines compress";
 

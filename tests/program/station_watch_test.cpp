@@ -136,7 +136,7 @@ s = json.load(open(sys.argv[1], encoding="utf-8"))
 need = {"": ["written", "expires", "version", "started", "relay", "station", "links", "traffic"],
         "station": ["name", "latitude", "longitude"],
         "traffic": ["lines_received", "lines_forwarded", "lines_held_back", "bytes_sent",
-                    "bytes_compressed", "framed_bytes", "compression_ratio",
+                    "bytes_compressed", "framed_bytes", "frames_sent", "compression_ratio",
                     "consumer_queue_bytes", "source_held", "watchdog_drops",
                     "seconds_since_last_line"]}
 for link in ("source", "consumer"):
