@@ -13,7 +13,9 @@ namespace {
 constexpr const char* MESSAGE_COMPRESS = "Compress";
 constexpr const char* MESSAGE_COMPRESS_ERROR = "Error Compress";
 
-static_assert(BATCH_APPEND_LIMIT < CONSUMER_BLOCK_MAX);
+static_assert(BATCH_APPEND_LIMIT + 1 == CONSUMER_BLOCK_MAX);
+static_assert(FRAME_PAYLOAD_MAX == BATCH_APPEND_LIMIT - 3);
+constexpr int APPEND_LIMIT_MIN = 16;
 static_assert(static_cast<std::size_t>(CONSUMER_BLOCK_MAX) <= BATCH_CAPACITY);
 static_assert(frameCapacityFor(FRAME_PAYLOAD_MAX) <= SENDER_OUTPUT_CAPACITY);
 
@@ -46,8 +48,14 @@ bool isCompressionNote(std::string_view text) {
 }
 
 ConsumerSender::ConsumerSender(const RelaySettings& settings, CompressFn compress, MessageLog& log,
-                               ConsumerOutlet& outlet)
-    : settings_(settings), compress_(compress), log_(log), outlet_(outlet) {}
+                               ConsumerOutlet& outlet, int appendLimit)
+    : settings_(settings),
+      compress_(compress),
+      log_(log),
+      outlet_(outlet),
+      appendLimit_(std::clamp(appendLimit, APPEND_LIMIT_MIN, BATCH_APPEND_LIMIT)),
+      blockMax_(appendLimit_ + 1),
+      framePayloadMax_(static_cast<std::size_t>(appendLimit_) - 3) {}
 
 void ConsumerSender::sendToConsumer(int socket, const char* bytes, int count) {
     if (count < 0 || (count > 0 && bytes == nullptr)) return;
@@ -57,7 +65,7 @@ void ConsumerSender::sendToConsumer(int socket, const char* bytes, int count) {
     }
     int offset = 0;
     do {
-        const int piece = std::min(count - offset, CONSUMER_BLOCK_MAX);
+        const int piece = std::min(count - offset, blockMax_);
         batchAndFlush(socket, bytes + offset, piece);
         offset += piece;
     } while (offset < count);
@@ -83,7 +91,7 @@ bool ConsumerSender::dropPending() {
 }
 
 void ConsumerSender::batchAndFlush(int socket, const char* bytes, int count) {
-    if (batchLength_ + count <= BATCH_APPEND_LIMIT) {
+    if (batchLength_ + count <= appendLimit_) {
         if (count > 0) {
             std::memcpy(batch_.data() + batchLength_, bytes, static_cast<std::size_t>(count));
         }
@@ -109,8 +117,9 @@ void ConsumerSender::flushBatch(int socket, FlushKind kind) {
 
 // Compresses batch bytes [begin, begin + length), frames them and hands the frame on. When the
 // compressed block is too long for one frame, the range is cut in two and each half
-// goes out on its own, in order. Only ranges longer than about 65500 bytes can be too
-// long, so the cuts stop after a level or two. A compressor failure is shown and the
+// goes out on its own, in order. Only ranges about as long as the largest payload
+// can be too long (zlib adds a dozen bytes at most), so the cuts stop after a level
+// or two. A compressor failure is shown and the
 // rest of the range is dropped; returns false then.
 bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t length, FlushKind kind) {
     unsigned long compressed = COMPRESS_CAPACITY;
@@ -126,7 +135,7 @@ bool ConsumerSender::flushRange(int socket, std::size_t begin, std::size_t lengt
     }
 
     std::size_t frameLength = compressed;
-    if (frameLength > FRAME_PAYLOAD_MAX) {
+    if (frameLength > framePayloadMax_) {
         if (length < 2) {  // cannot be cut further; no real compressor gets here
             log_.logMessage(MESSAGE_COMPRESS_ERROR, LOG_SHOW);
             return false;

@@ -45,10 +45,16 @@ inline constexpr std::size_t SENDER_OUTPUT_CAPACITY =
 //
 // Main thread only. All buffers are members: one instance holds about 200 KiB and
 // allocates nothing per call.
+//
+// `appendLimit` scales the batch down for the fuzzer, which reaches the overflow and
+// the two-frame paths with batches of a few hundred bytes instead of 64 KB: the
+// largest block taken in one piece is then one more than it, and the largest frame
+// payload three less, as with the wire's own limits. It is clamped to 16 ..
+// BATCH_APPEND_LIMIT; the relay always uses BATCH_APPEND_LIMIT.
 class ConsumerSender {
   public:
     ConsumerSender(const RelaySettings& settings, CompressFn compress, MessageLog& log,
-                   ConsumerOutlet& outlet);
+                   ConsumerOutlet& outlet, int appendLimit = BATCH_APPEND_LIMIT);
     ConsumerSender(const ConsumerSender&) = delete;
     ConsumerSender& operator=(const ConsumerSender&) = delete;
 
@@ -105,6 +111,9 @@ class ConsumerSender {
     std::uint64_t bytesCompressed_ = 0;
     std::uint64_t framedBytes_ = 0;
     std::uint64_t framesSent_ = 0;
+    int appendLimit_;
+    int blockMax_;
+    std::size_t framePayloadMax_;
     std::array<unsigned char, BATCH_CAPACITY> batch_{};
     std::array<unsigned char, SENDER_OUTPUT_CAPACITY> output_{};
 };
