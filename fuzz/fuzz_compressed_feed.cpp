@@ -5,10 +5,17 @@
 // independent reader then takes the wire apart (un-doubling, length fields,
 // inflate): the bytes out must be the bytes in, in order, none sent twice.
 //
+// The batch is scaled down (the sender's append limit, 128 to 1024 bytes or 4400; the
+// largest block in one piece and the largest frame payload follow it as the wire's
+// do), so that a batch that overflows or needs two frames takes a few hundred
+// bytes, not 64 KB, and a run stays short.
+//
 // Input: a 3-byte header, then operations.
 //   0     compressTicks: the byte mod 24, minus 3 (so -3 .. 20)
 //   1     schedule seed (partial and refused sends)
-//   2     low 4 bits: chance of a short or refused send, in sixteenths
+//   2     low 4 bits: chance of a short or refused send, in sixteenths; high 4 bits
+//         h: the append limit, 128 + 64 h, or 4400 for h = 15 (a frame
+//         length of 0x10xx then puts a DLE in the length field's high byte)
 //
 // The sender compresses with zlib's deflate at its defaults on one stream reset
 // for each batch: the bytes of zlib's `compress` (the start checks that against
@@ -17,8 +24,8 @@
 // Operations, by the low 2 bits of their first byte b:
 //   0     a block: a length byte, then that many bytes as they are
 //   1     (b >> 2) ticks of the batch clock
-//   2     a made block of n bytes, n the next byte, or of n * 256 bytes (up to 65280,
-//         about a batch) when b >> 2 is 63; pseudo-random bytes (which do not
+//   2     a made block of n bytes, n the next byte, or of n * 8 bytes (up to 2040,
+//         more than a batch) when b >> 2 is 63; pseudo-random bytes (which do not
 //         compress) when n is odd, else a repeated pattern
 //   3     a line: a length byte, that many bytes, and CR LF after them
 
@@ -50,11 +57,17 @@ using velgor::fuzz::SplitSchedule;
 
 constexpr int FAKE_SOCKET = 7;
 constexpr std::size_t HEADER_BYTES = 3;
-// Keeps one run short: room for one batch that overflows or needs two frames
-// (about 65 KB), not for several.
-constexpr std::size_t INPUT_BUDGET = 70000;
+// Keep one run short: each frame's deflate (its stream reset and code trees) costs
+// more than the rest of a small run, so a run takes no more operations once two
+// frames have gone out (an overflow, or a batch cut in two), or once it has sent
+// about four of the largest batches.
+constexpr std::size_t INPUT_BUDGET = 8192;
+constexpr std::uint64_t FRAME_BUDGET = 2;
 constexpr std::uint8_t LARGE_MADE_BLOCK = 63;
-constexpr std::size_t LARGE_BLOCK_STEP = 256;
+constexpr std::size_t LARGE_BLOCK_STEP = 8;
+constexpr int APPEND_LIMIT_BASE = 128;
+constexpr int APPEND_LIMIT_STEP = 64;
+constexpr int APPEND_LIMIT_LARGE = 4400;
 // The fake never refuses that often in a row, so that draining the queue ends.
 constexpr int FAILURES_IN_A_ROW_MAX = 15;
 
@@ -157,16 +170,18 @@ bool sharedStreamMatchesAttached() {
 // per run would cost the sanitizer's allocator new zeroed pages each time.
 class Feed {
   public:
-    Feed(const velgor::RelaySettings& settings, velgor::CompressFn compress, PatchySocketOps& ops)
+    Feed(const velgor::RelaySettings& settings, velgor::CompressFn compress, PatchySocketOps& ops,
+         int appendLimit)
         : ops_(ops),
           outbox_(ops, sendLock(), velgor::CONSUMER_OUTBOX_BOUND * 4),
-          sender_(settings, compress, log_, outbox_) {
+          sender_(settings, compress, log_, outbox_, appendLimit),
+          appendLimit_(appendLimit) {
         outbox_.open(FAKE_SOCKET);
     }
 
     void send(const char* bytes, std::size_t count) {
         sender_.sendToConsumer(FAKE_SOCKET, bytes, static_cast<int>(count));
-        FUZZ_CHECK(sender_.batchLength() >= 0 && sender_.batchLength() <= 65535,
+        FUZZ_CHECK(sender_.batchLength() >= 0 && sender_.batchLength() <= appendLimit_ + 1,
                    "batch length out of range");
         sent.append(bytes, count);
         drain();
@@ -177,6 +192,7 @@ class Feed {
         drain();
     }
     std::int32_t batchTicks() const { return sender_.batchTicks(); }
+    std::uint64_t framesSent() const { return sender_.framesSent(); }
 
     std::string sent;
 
@@ -198,6 +214,7 @@ class Feed {
     PatchySocketOps& ops_;
     velgor::ConsumerOutbox outbox_;
     velgor::ConsumerSender sender_;
+    int appendLimit_;
 };
 
 }  // namespace
@@ -223,12 +240,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.compressTicks = static_cast<std::int32_t>(data[0] % 24) - 3;
     SplitSchedule schedule(data[1]);
     PatchySocketOps ops(schedule, data[2] & 15u);
-    Feed feed(settings, compressOnSharedStream, ops);
+    const int h = data[2] >> 4;
+    Feed feed(settings, compressOnSharedStream, ops,
+              h < 15 ? APPEND_LIMIT_BASE + APPEND_LIMIT_STEP * h : APPEND_LIMIT_LARGE);
 
     std::string block;
     std::size_t pos = HEADER_BYTES;
     auto byteAt = [&](std::size_t i) -> std::uint8_t { return i < size ? data[i] : 0; };
-    while (pos < size && feed.sent.size() < INPUT_BUDGET) {
+    while (pos < size && feed.sent.size() < INPUT_BUDGET && feed.framesSent() < FRAME_BUDGET) {
         const std::uint8_t op = data[pos++];
         switch (op & 3) {
             case 0:

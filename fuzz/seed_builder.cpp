@@ -108,8 +108,8 @@ int writeFeedSeeds(const std::string& dir, const velgor::test::ReceiverRun& run)
         }
         n += writeSeed(dir, "lines-" + std::to_string(variant), seed) ? 1 : 0;
     }
-    // Large made blocks (65024 bytes that compress, 65280 that do not): a batch that
-    // overflows, then one of 65530 bytes that do not compress, which needs two frames.
+    // Large made blocks (2032 bytes that compress, 2040 that do not) against the
+    // smallest batch: batches that overflow, and random ones that need two frames.
     std::string large("\x02\x05\x00", 3);
     large += "\xFE\xFE\xFE\xFF\x06\x02";
     large += std::string("\x00\xFA", 2);
@@ -117,9 +117,12 @@ int writeFeedSeeds(const std::string& dir, const velgor::test::ReceiverRun& run)
     large += "\xFE\x81";
     n += writeSeed(dir, "large-blocks", large) ? 1 : 0;
     // Batches whose compressed length puts a DLE into the length field: 4095 bytes
-    // that do not compress (3840 + 255; length field about 0x100E), and short blocks of a dozen
-    // bytes (0x0010 and thereabouts).
-    n += writeSeed(dir, "length-high-dle", std::string("\x0A\x07\x00\xFE\x0F\x02\xFF", 7)) ? 1 : 0;
+    // that do not compress (2040 + 1800 + 255, in the largest batch; length field
+    // about 0x100E), and short blocks of a dozen bytes (0x0010 and thereabouts).
+    n += writeSeed(dir, "length-high-dle",
+                   std::string("\x0A\x07\xF0\xFE\xFF\xFE\xE1\x02\xFF", 9))
+             ? 1
+             : 0;
     std::string shortBlocks("\x02\x09\x00", 3);
     for (const char* text : {"abcd", "abcde", "abc", "@0123;\r\n", "*8D4840D6;"}) {
         shortBlocks += '\x00';
