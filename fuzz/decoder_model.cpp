@@ -22,7 +22,7 @@ void appendHex(std::string& text, unsigned char byte) {
 }  // namespace
 
 void DecoderModel::decodeBlock(const unsigned char* bytes, std::size_t count, bool binaryMode,
-                               std::int32_t signalThreshold, std::vector<ModelLine>& out) {
+                               std::int32_t signalThreshold, ModelLines& out) {
     for (std::size_t i = 0; i < count; ++i) {
         if (binaryMode) {
             binaryByte(bytes[i], signalThreshold, out);
@@ -37,13 +37,16 @@ void DecoderModel::clear() {
     fill_ = 0;
 }
 
-void DecoderModel::textByte(unsigned char b, std::vector<ModelLine>& out) {
+void DecoderModel::textByte(unsigned char b, ModelLines& out) {
     buffer_[static_cast<std::size_t>(fill_)] = b;
     if (b == '\r' || b == '\n') {
         buffer_[static_cast<std::size_t>(fill_)] = 0;
         const char* text = reinterpret_cast<const char*>(buffer_.data());
         if (text[0] == '*' || text[0] == '@' || std::strncmp(text, "MSG", 3) == 0) {
-            out.push_back({std::string(text) + "\r\n", true});
+            ModelLine& line = out.add();
+            line.text.assign(text);
+            line.text += "\r\n";
+            line.forwarded = true;
         }
         clear();
         return;
@@ -54,7 +57,7 @@ void DecoderModel::textByte(unsigned char b, std::vector<ModelLine>& out) {
 }
 
 void DecoderModel::binaryByte(unsigned char b, std::int32_t signalThreshold,
-                              std::vector<ModelLine>& out) {
+                              ModelLines& out) {
     if (last_ == ESCAPE) {
         if (b == ESCAPE) {  // the second half of a doubled escape
             last_ = 0;
@@ -74,13 +77,12 @@ void DecoderModel::binaryByte(unsigned char b, std::int32_t signalThreshold,
 
     const int length = recordBytes(buffer_[1]);
     if (buffer_[0] != ESCAPE || length == 0 || fill_ != length) return;
-    ModelLine line;
-    line.text = "@";
+    ModelLine& line = out.add();
+    line.text.assign("@");
     for (int i = 2; i < 8; ++i) appendHex(line.text, buffer_[static_cast<std::size_t>(i)]);
     for (int i = 9; i < length; ++i) appendHex(line.text, buffer_[static_cast<std::size_t>(i)]);
     line.text += ";\r\n";
     line.forwarded = std::uint32_t{buffer_[8]} >= static_cast<std::uint32_t>(signalThreshold);
-    out.push_back(std::move(line));
     clear();
 }
 
