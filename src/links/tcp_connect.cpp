@@ -28,6 +28,24 @@ void lookUpName(const std::shared_ptr<LookUp>& lookUp, NameLookUp resolver,
     lookUp->done.notify_all();
 }
 
+// The name's addresses, unless a stop is requested first (false): the look-up
+// then finishes on its own thread and its answer is dropped. A token no stop can
+// come through needs no thread: the look-up runs here.
+bool lookUpUnlessStopped(const std::string& name, std::stop_token stop, NameLookUp lookUp,
+                         std::vector<IpAddress>& found) {
+    if (!stop.stop_possible()) {
+        found = lookUp(name);
+        return true;
+    }
+    auto pending = std::make_shared<LookUp>();
+    std::thread(lookUpName, pending, lookUp, name).detach();
+    std::unique_lock lock(pending->mutex);
+    pending->done.wait(lock, stop, [&] { return pending->finished; });
+    if (!pending->finished) return false;
+    found = std::move(pending->addresses);
+    return true;
+}
+
 // "[...]" around the text, as around an IPv6 address in a URL.
 bool isBracketed(const std::string& host) {
     return host.size() >= 2 && host.front() == '[' && host.back() == ']';
@@ -58,13 +76,10 @@ AttemptStep resolveHost(const char* host, std::stop_token stop, NameLookUp lookU
         return AttemptStep::Done;
     }
 
-    auto pending = std::make_shared<LookUp>();
-    std::thread(lookUpName, pending, lookUp, text).detach();
-    std::unique_lock lock(pending->mutex);
-    pending->done.wait(lock, stop, [&] { return pending->finished; });
-    if (!pending->finished) return AttemptStep::Stopped;
-    if (pending->addresses.empty()) return AttemptStep::Failed;
-    addresses = std::move(pending->addresses);
+    std::vector<IpAddress> found;
+    if (!lookUpUnlessStopped(text, stop, lookUp, found)) return AttemptStep::Stopped;
+    if (found.empty()) return AttemptStep::Failed;
+    addresses = std::move(found);
     return AttemptStep::Done;
 }
 
