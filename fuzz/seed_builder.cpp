@@ -7,6 +7,9 @@
 //                          between them, and large blocks
 //   fuzz_settings_loader   hand-made settings directories
 //   fuzz_consumer_command  the two commands and near misses
+//   fuzz_link_host         link files with addresses of both families, bracketed
+//                          texts and names, under each look-up answer
+//   fuzz_watch_settings    hand-made "watch.ini" files
 //
 //   velgor_fuzz_seeds OUTDIR
 
@@ -16,6 +19,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "settings_sections.h"
@@ -197,6 +202,60 @@ int writeCommandSeeds(const std::string& dir) {
     return n;
 }
 
+int writeLinkHostSeeds(const std::string& dir) {
+    using namespace std::string_literals;
+    // Flag byte: bit 0 the consumer's file, bits 1-2 the look-up's answer (none,
+    // IPv4, IPv6, both).
+    const std::vector<std::tuple<std::string, int, std::string>> seeds = {
+        {"dotted", 0, "30005\r\n127.0.0.1\r\n"},
+        {"dotted-short", 1, "8888\r\n127.1\r\n"},
+        {"dotted-space", 0, "30005\r\n10.0.0.1 x\r\n"},
+        {"ipv6-plain", 1, "8888\r\n::1\r\n"},
+        {"ipv6-bracketed", 0, "30005\r\n[2001:db8::7]\r\n"},
+        {"ipv6-mapped", 1, "8888\n[::ffff:192.0.2.1]\n"},
+        {"bracketed-dotted", 0, "30005\r\n[127.0.0.1]\r\n"},
+        {"bracketed-name", 1, "8888\r\n[localhost]\r\n"},
+        // Once taken as 127.0.0.1 (inet_aton reads up to the space), and handed to
+        // the look-up: brackets now take a whole IPv6 address only.
+        {"bracketed-dotted-space", 0, "30005\r\n[127.0.0.1 :]\r\n"},
+        {"bracketed-colon", 2, "30005\r\n[a:b]\r\n"},
+        {"bracketed-scoped", 4, "30005\r\n[fe80::1%eth0]\r\n"},
+        {"bracket-open", 0, "30005\r\n[::1\r\n"},
+        {"name-none", 0, "30005\r\nno-such-host.invalid\r\n"},
+        {"name-ipv4", 3, "8888\r\nlocalhost\r\n"},
+        {"name-both", 6, "8888\r\nserver.example\r\n"},
+        {"port-only", 2, "30005\r\n"},
+        {"empty-host", 2, "30005\r\n\r\n"},
+        {"nul-in-host", 4, "30005\n12\0007.0.0.1\n"s},
+        {"long-host", 2, "30005\n" + std::string(300, 'h') + "\n"},
+    };
+    int n = 0;
+    for (const auto& [name, flags, bytes] : seeds) {
+        n += writeSeed(dir, name, std::string(1, static_cast<char>(flags)) + bytes) ? 1 : 0;
+    }
+    return n;
+}
+
+int writeWatchSeeds(const std::string& dir) {
+    using namespace std::string_literals;
+    const std::vector<std::pair<std::string, std::string>> seeds = {
+        {"usual", "60\r\n/var/lib/velgor\r\n"},
+        {"interval-only", "5\n"},
+        {"no-line-end", "30"},
+        {"lone-cr", "10\r/tmp/metrics\r"},
+        {"off", "0\r\n\r\n"},
+        {"negative", "-1\nmetrics\n"},
+        {"out-of-range", "  +99999999999\n\tdir with spaces \n"},
+        {"words", "x12\nC:\\velgor\\metrics\r\n"},
+        {"nul-bytes", "6\0000\nme\0trics\n"s},
+        {"long-first-line", std::string(1100, '7') + "\nafter\n"},
+        {"long-directory", "1\n" + std::string(1030, 'd') + "\n"},
+    };
+    int n = 0;
+    for (const auto& [name, bytes] : seeds) n += writeSeed(dir, name, bytes) ? 1 : 0;
+    return n;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,8 +264,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string out = argv[1];
-    const std::string dirs[] = {out, out + "/fuzz_source_decoder", out + "/fuzz_compressed_feed",
-                                out + "/fuzz_settings_loader", out + "/fuzz_consumer_command"};
+    const std::string dirs[] = {out,
+                                out + "/fuzz_source_decoder",
+                                out + "/fuzz_compressed_feed",
+                                out + "/fuzz_settings_loader",
+                                out + "/fuzz_consumer_command",
+                                out + "/fuzz_link_host",
+                                out + "/fuzz_watch_settings"};
     for (const std::string& d : dirs) {
         if (!makeDir(d)) {
             std::perror(d.c_str());
@@ -216,6 +280,8 @@ int main(int argc, char** argv) {
 
     const int settings = writeSettingsSeeds(dirs[3]);
     const int commands = writeCommandSeeds(dirs[4]);
+    const int hosts = writeLinkHostSeeds(dirs[5]);
+    const int watch = writeWatchSeeds(dirs[6]);
 
     velgor::test::ReceiverOptions options;
     options.modeAC = true;
@@ -228,7 +294,8 @@ int main(int argc, char** argv) {
     const int feed = writeFeedSeeds(dirs[2], run);
     std::printf(
         "seeds: decoder %d (binary stream %zu bytes, raw %zu, sbs %zu), feed %d, settings %d, "
-        "commands %d\n",
-        decoder, run.binary.size(), run.raw.size(), run.sbs.size(), feed, settings, commands);
+        "commands %d, link hosts %d, watch %d\n",
+        decoder, run.binary.size(), run.raw.size(), run.sbs.size(), feed, settings, commands, hosts,
+        watch);
     return 0;
 }

@@ -10,11 +10,8 @@ namespace {
 
 constexpr std::size_t WATCH_LINE_SIZE = 1024;
 
-}  // namespace
-
-WatchSettings loadWatchSettings(const std::string& dir) {
+WatchSettings readWatchSettings(LineReader reader) {
     WatchSettings watch;
-    LineReader reader = LineReader::open(dir, SETTINGS_FILE_WATCH);
     FixedText<WATCH_LINE_SIZE> line;
     if (!reader.readLine(line.data(), line.size())) return watch;
     cutAtLineEnd(line.data());
@@ -27,6 +24,16 @@ WatchSettings loadWatchSettings(const std::string& dir) {
         watch.metricsDirectory = directory.c_str();
     }
     return watch;
+}
+
+}  // namespace
+
+WatchSettings loadWatchSettings(const std::string& dir) {
+    return readWatchSettings(LineReader::open(dir, SETTINGS_FILE_WATCH));
+}
+
+WatchSettings loadWatchSettingsFromBytes(std::string_view bytes) {
+    return readWatchSettings(LineReader(bytes));
 }
 
 }  // namespace velgor

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace velgor {
 
@@ -17,5 +18,9 @@ struct WatchSettings {
 // Reads "watch.ini" in dir (empty: the working directory); a missing file or a
 // missing line leaves the defaults.
 WatchSettings loadWatchSettings(const std::string& dir);
+
+// The same read over the file's bytes already in memory; loadWatchSettings reads
+// the file through the same rules.
+WatchSettings loadWatchSettingsFromBytes(std::string_view bytes);
 
 }  // namespace velgor

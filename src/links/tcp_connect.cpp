@@ -28,25 +28,45 @@ void lookUpName(const std::shared_ptr<LookUp>& lookUp, NameLookUp resolver,
     lookUp->done.notify_all();
 }
 
-// "[...]" around an IPv6 address, as in a URL: the text inside. False for any
-// other bracketed text, which is no host on any platform (some resolvers take
-// "[127.0.0.1]", others do not).
-bool unbracketed(const char* host, std::string& text) {
-    text = host;
-    if (text.size() < 2 || text.front() != '[' || text.back() != ']') return true;
-    text = text.substr(1, text.size() - 2);
-    return text.find(':') != std::string::npos;
+// The name's addresses, unless a stop is requested first (false): the look-up
+// then finishes on its own thread and its answer is dropped. A token no stop can
+// come through needs no thread: the look-up runs here.
+bool lookUpUnlessStopped(const std::string& name, std::stop_token stop, NameLookUp lookUp,
+                         std::vector<IpAddress>& found) {
+    if (!stop.stop_possible()) {
+        found = lookUp(name);
+        return true;
+    }
+    auto pending = std::make_shared<LookUp>();
+    std::thread(lookUpName, pending, lookUp, name).detach();
+    std::unique_lock lock(pending->mutex);
+    pending->done.wait(lock, stop, [&] { return pending->finished; });
+    if (!pending->finished) return false;
+    found = std::move(pending->addresses);
+    return true;
+}
+
+// "[...]" around the text, as around an IPv6 address in a URL.
+bool isBracketed(const std::string& host) {
+    return host.size() >= 2 && host.front() == '[' && host.back() == ']';
 }
 
 }  // namespace
 
 AttemptStep resolveHost(const char* host, std::stop_token stop, NameLookUp lookUp,
                         std::vector<IpAddress>& addresses) {
-    std::string text;
-    if (!unbracketed(host, text)) return AttemptStep::Failed;
-    // A numeric address needs no resolver (and the resolver would give it back as is).
+    const std::string text = host;
     Ipv4Address four{};
     IpAddress six{};
+    // Brackets hold an IPv6 address and nothing else, and only a whole one: any
+    // other bracketed text is no host on any platform (some resolvers take
+    // "[127.0.0.1]", others do not) and never reaches the resolver.
+    if (isBracketed(text)) {
+        if (!parseIPv6(text.substr(1, text.size() - 2).c_str(), six)) return AttemptStep::Failed;
+        addresses = {six};
+        return AttemptStep::Done;
+    }
+    // A numeric address needs no resolver (and the resolver would give it back as is).
     if (parseDottedIPv4(text.c_str(), four)) {
         addresses = {ipAddressOf(four)};
         return AttemptStep::Done;
@@ -56,13 +76,10 @@ AttemptStep resolveHost(const char* host, std::stop_token stop, NameLookUp lookU
         return AttemptStep::Done;
     }
 
-    auto pending = std::make_shared<LookUp>();
-    std::thread(lookUpName, pending, lookUp, text).detach();
-    std::unique_lock lock(pending->mutex);
-    pending->done.wait(lock, stop, [&] { return pending->finished; });
-    if (!pending->finished) return AttemptStep::Stopped;
-    if (pending->addresses.empty()) return AttemptStep::Failed;
-    addresses = std::move(pending->addresses);
+    std::vector<IpAddress> found;
+    if (!lookUpUnlessStopped(text, stop, lookUp, found)) return AttemptStep::Stopped;
+    if (found.empty()) return AttemptStep::Failed;
+    addresses = std::move(found);
     return AttemptStep::Done;
 }
 

@@ -23,10 +23,11 @@ inline constexpr std::chrono::milliseconds ATTEMPT_STOP_POLL{50};
 inline constexpr std::chrono::seconds CONNECT_LIMIT_PER_ADDRESS{10};
 
 // The addresses a link's host text stands for: a dotted IPv4 address or an IPv6
-// address (plain, "::1", or in brackets, "[::1]") as it is; otherwise every
-// address `lookUp` gives for the name, in its order. A slow name look-up never
-// holds up a stop request: it is left to finish on its own and its answer is
-// dropped.
+// address (plain, "::1", or in brackets, "[::1]") as it is; any other bracketed
+// text fails without a look-up; otherwise every address `lookUp` gives for the
+// name, in its order. A slow name look-up never holds up a stop request: it is
+// left to finish on its own and its answer is dropped. Given a token no stop can
+// come through, the look-up runs on the calling thread.
 [[nodiscard]] AttemptStep resolveHost(const char* host, std::stop_token stop, NameLookUp lookUp,
                                       std::vector<IpAddress>& addresses);
 

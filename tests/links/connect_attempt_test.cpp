@@ -70,6 +70,7 @@ TEST_P(ConnectAttemptTest, UnresolvableHostShowsErrorWithTheHostText) {
         {"[::1", "Ошибка [::1"},
         {"[127.0.0.1]", "Ошибка [127.0.0.1]"},
         {"[localhost]", "Ошибка [localhost]"},
+        {"[127.0.0.1 :]", "Ошибка [127.0.0.1 :]"},  // inet_aton reads the inside
         {"::1::2", "Ошибка ::1::2"},
         // "Ошибка " is 7 bytes in Windows-1251: 248 bytes of the name fit after it.
         {longName, "Ошибка " + longName.substr(0, 248)},
