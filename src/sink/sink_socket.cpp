@@ -22,8 +22,7 @@ std::string describe(bool known, Ipv4Address address, std::uint16_t port) {
 
 }  // namespace
 
-UniqueFd listenTcp(const std::string& address, std::uint16_t port, bool many,
-                   std::string& error) {
+UniqueFd listenTcp(const std::string& address, std::uint16_t port, bool many, std::string& error) {
     Ipv4Address where;
     if (!parseStrictIPv4(address.c_str(), where)) {
         error = "'" + address + "' is not an IPv4 address";
