@@ -1,6 +1,7 @@
 // velgor-sink: a consumer for the relay's feed, for checking a station by hand and
 // as the far end of integration tests. It serves one connection at a time and
-// takes the next when the relay connects again.
+// takes the next when the relay connects again; with --many it serves every
+// connection at once, as a fleet's server does.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,10 +12,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <optional>
+#include <list>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sink/feed_stream.h"
 #include "sink/sink_options.h"
@@ -74,17 +76,21 @@ class SinkLoop {
     void run();
 
   private:
+    using Connections = std::list<Connection>;
+
     void accept();
-    void receive();
-    void closeConnection();
-    void sendDueCommands();
-    void sendCommand(std::string_view command);
+    void receive(Connections::iterator connection);
+    void closeConnection(Connections::iterator connection);
+    void sendDueCommands(Connection& connection);
+    void sendCommand(Connection& connection, std::string_view command);
+    // A command typed: to every connection being served.
+    void sendTyped(std::string_view command);
     void readKeys();
 
     const SinkOptions& options_;
     SinkReport& report_;
     UniqueFd listener_;
-    std::optional<Connection> connection_;
+    Connections served_;  // one at most, unless --many
     std::uint64_t connections_ = 0;
     bool keys_ = ::isatty(STDIN_FILENO) == 1;
     bool stop_ = false;
@@ -92,31 +98,34 @@ class SinkLoop {
 };
 
 void SinkLoop::run() {
+    std::vector<pollfd> watched;
     while (!stop_) {
-        // Slots: the stop signal, then the listener or the connection, then the keys.
-        std::array<pollfd, 3> watched{};
-        nfds_t count = 0;
-        watched[count++] = {signalPipe[0], POLLIN, 0};
-        const int peer = connection_ ? connection_->socket.get() : listener_.get();
-        watched[count++] = {peer, POLLIN, 0};
-        if (keys_) watched[count++] = {STDIN_FILENO, POLLIN, 0};
+        // Slots: the stop signal, the keys (or nothing), the listener (or nothing),
+        // then the connections in the order served_ holds them.
+        const bool listening = options_.many || served_.empty();
+        watched.assign({{signalPipe[0], POLLIN, 0},
+                        {keys_ ? STDIN_FILENO : -1, POLLIN, 0},
+                        {listening ? listener_.get() : -1, POLLIN, 0}});
+        for (const Connection& connection : served_) {
+            watched.push_back({connection.socket.get(), POLLIN, 0});
+        }
 
-        if (::poll(watched.data(), count, -1) < 0) {
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
             if (errno == EINTR) continue;
             report_.note(std::string("poll failed: ") + std::strerror(errno));
             break;
         }
         if (watched[0].revents != 0) break;
-        if (watched[1].revents != 0) {
-            if (connection_) {
-                receive();
-            } else {
-                accept();
-            }
+        auto slot = watched.begin() + 3;
+        for (auto connection = served_.begin(); connection != served_.end(); ++slot) {
+            const auto next = std::next(connection);
+            if (slot->revents != 0) receive(connection);
+            connection = next;
         }
-        if (keys_ && watched[2].revents != 0) readKeys();
+        if (watched[2].revents != 0) accept();
+        if (watched[1].revents != 0) readKeys();
     }
-    if (connection_) closeConnection();
+    while (!served_.empty()) closeConnection(served_.begin());
 }
 
 void SinkLoop::accept() {
@@ -126,49 +135,50 @@ void SinkLoop::accept() {
         return;
     }
     const std::string peer = peerEndpoint(socket.get());
-    connection_.emplace(++connections_, std::move(socket), report_);
-    report_.connectionOpened(connection_->number, peer);
-    sendDueCommands();  // a command wanted after 0 lines waits for the handshake
+    Connection& connection = served_.emplace_back(++connections_, std::move(socket), report_);
+    report_.connectionOpened(connection.number, peer);
+    sendDueCommands(connection);  // a command wanted after 0 lines waits for the handshake
 }
 
-void SinkLoop::receive() {
-    const ssize_t got = ::recv(connection_->socket.get(), buffer_.data(), buffer_.size(), 0);
+void SinkLoop::receive(Connections::iterator connection) {
+    const ssize_t got = ::recv(connection->socket.get(), buffer_.data(), buffer_.size(), 0);
     if (got < 0 && errno == EINTR) return;
     if (got <= 0) {
         if (got < 0) report_.note(std::string("receive failed: ") + std::strerror(errno));
-        closeConnection();
+        closeConnection(connection);
         return;
     }
-    connection_->stream.feed(Bytes(buffer_.data(), static_cast<std::size_t>(got)));
+    connection->stream.feed(Bytes(buffer_.data(), static_cast<std::size_t>(got)));
     report_.received();
-    sendDueCommands();
+    sendDueCommands(*connection);
 }
 
-void SinkLoop::closeConnection() {
-    connection_->stream.finish();
-    report_.connectionClosed(connection_->number, connection_->stream);
-    connection_.reset();
+void SinkLoop::closeConnection(Connections::iterator connection) {
+    connection->stream.finish();
+    report_.connectionClosed(connection->number, connection->stream);
+    served_.erase(connection);
 }
 
-void SinkLoop::sendDueCommands() {
-    const FeedStream& stream = connection_->stream;
+void SinkLoop::sendDueCommands(Connection& connection) {
+    const FeedStream& stream = connection.stream;
     if (!stream.handshakeComplete()) return;
-    if (options_.rawAfter && !connection_->originalSent && stream.lines() >= *options_.rawAfter) {
-        connection_->originalSent = true;
-        sendCommand(SET_OUT_ORIGINAL);
+    if (options_.rawAfter && !connection.originalSent && stream.lines() >= *options_.rawAfter) {
+        connection.originalSent = true;
+        sendCommand(connection, SET_OUT_ORIGINAL);
     }
-    if (options_.textAfter && !connection_->textSent && stream.lines() >= *options_.textAfter) {
-        connection_->textSent = true;
-        sendCommand(SET_OUT_TEXT);
+    if (options_.textAfter && !connection.textSent && stream.lines() >= *options_.textAfter) {
+        connection.textSent = true;
+        sendCommand(connection, SET_OUT_TEXT);
     }
 }
 
-void SinkLoop::sendCommand(std::string_view command) {
-    if (!connection_) {
-        report_.note("no connection to send the command to");
-        return;
-    }
-    report_.commandSent(command, sendOnce(connection_->socket.get(), command));
+void SinkLoop::sendCommand(Connection& connection, std::string_view command) {
+    report_.commandSent(command, sendOnce(connection.socket.get(), command));
+}
+
+void SinkLoop::sendTyped(std::string_view command) {
+    if (served_.empty()) report_.note("no connection to send the command to");
+    for (Connection& connection : served_) sendCommand(connection, command);
 }
 
 void SinkLoop::readKeys() {
@@ -181,8 +191,8 @@ void SinkLoop::readKeys() {
     // One command per line typed: its first character.
     bool lineStart = true;
     for (char key : std::string_view(keys, static_cast<std::size_t>(got))) {
-        if (lineStart && key == 'r') sendCommand(SET_OUT_ORIGINAL);
-        if (lineStart && key == 't') sendCommand(SET_OUT_TEXT);
+        if (lineStart && key == 'r') sendTyped(SET_OUT_ORIGINAL);
+        if (lineStart && key == 't') sendTyped(SET_OUT_TEXT);
         if (lineStart && key == 'q') stop_ = true;
         lineStart = key == '\n';
     }
@@ -211,7 +221,7 @@ int runSink(int argc, char** argv) {
         }
     }
     std::string error;
-    UniqueFd listener = listenTcp(options.bindAddress, options.port, error);
+    UniqueFd listener = listenTcp(options.bindAddress, options.port, options.many, error);
     if (!listener.valid()) {
         std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
         if (dataFile != nullptr) std::fclose(dataFile);

@@ -44,13 +44,16 @@ ParsedOptions parseSinkOptions(std::span<const char* const> args) {
             parsed.error = why;
             return parsed;
         };
-        const bool takesNoValue = name == "--help" || name == "-h" || name == "--count";
+        const bool takesNoValue =
+            name == "--help" || name == "-h" || name == "--count" || name == "--many";
         if (takesNoValue && inlineValue) return fail(std::string(name) + " takes no value");
 
         if (name == "--help" || name == "-h") {
             options.help = true;
         } else if (name == "--count") {
             options.countOnly = true;
+        } else if (name == "--many") {
+            options.many = true;
         } else if (name == "--port") {
             const auto text = value();
             if (!text) return fail("--port needs a port number");
@@ -94,6 +97,8 @@ std::string sinkUsage(const std::string& programName) {
            "  --port P          listen on TCP port P (default 8888; 0 picks a free port)\n"
            "  --bind ADDR       listen on this IPv4 address (default 127.0.0.1)\n"
            "  --count           count the lines instead of printing them\n"
+           "  --many            serve every connection at once (a fleet of stations; their\n"
+           "                    lines interleave, each handshake names its station)\n"
            "  --out FILE        write the data received (every line, exact bytes, and raw\n"
            "                    bytes in pass-through) to FILE\n"
            "  --raw-after N     after N lines on a connection, send\n"

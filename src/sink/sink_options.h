@@ -14,7 +14,8 @@ struct SinkOptions {
     std::uint16_t port = DEFAULT_SINK_PORT;  // 0: any free port (printed at start)
     std::string bindAddress = DEFAULT_SINK_BIND;
     bool countOnly = false;
-    std::string outFile;                     // empty: none
+    bool many = false;    // serve every connection at once instead of one at a time
+    std::string outFile;  // empty: none
     std::optional<std::uint64_t> rawAfter;   // send the ORIGINAL command after N lines
     std::optional<std::uint64_t> textAfter;  // send the TEXT command after N lines
     bool help = false;

@@ -11,6 +11,9 @@ namespace {
 
 // Connections that may wait while one is being served (the relay has one).
 constexpr int LISTEN_BACKLOG = 4;
+// Serving them all at once (--many): room for a fleet that comes back together.
+// The system caps it at its own limit (net.core.somaxconn on Linux).
+constexpr int FLEET_BACKLOG = 4096;
 
 std::string describe(bool known, Ipv4Address address, std::uint16_t port) {
     if (!known) return "?";
@@ -19,13 +22,13 @@ std::string describe(bool known, Ipv4Address address, std::uint16_t port) {
 
 }  // namespace
 
-UniqueFd listenTcp(const std::string& address, std::uint16_t port, std::string& error) {
+UniqueFd listenTcp(const std::string& address, std::uint16_t port, bool many, std::string& error) {
     Ipv4Address where;
     if (!parseStrictIPv4(address.c_str(), where)) {
         error = "'" + address + "' is not an IPv4 address";
         return {};
     }
-    UniqueFd listener = velgor::listenTcp(where, port, LISTEN_BACKLOG);
+    UniqueFd listener = velgor::listenTcp(where, port, many ? FLEET_BACKLOG : LISTEN_BACKLOG);
     if (!listener.valid()) {
         const int why = lastSocketError();
         error =

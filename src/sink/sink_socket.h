@@ -9,8 +9,9 @@
 namespace velgor::sink {
 
 // A TCP socket listening on the IPv4 address and port (0: any free port), or an
-// invalid one with `error` set to the reason.
-[[nodiscard]] UniqueFd listenTcp(const std::string& address, std::uint16_t port,
+// invalid one with `error` set to the reason. With `many` its backlog is the
+// system's largest, for a fleet that connects at once.
+[[nodiscard]] UniqueFd listenTcp(const std::string& address, std::uint16_t port, bool many,
                                  std::string& error);
 // The next connection waiting on `listener`, or an invalid one.
 [[nodiscard]] UniqueFd acceptConnection(int listener);

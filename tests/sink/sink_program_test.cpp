@@ -193,9 +193,32 @@ TEST(SinkProgram, ServesConnectionsInTurnAndAnswersAfterNLines) {
     std::filesystem::remove(outFile);
 }
 
+TEST(SinkProgram, ManyServesEveryConnectionAtOnce) {
+    SinkProcess sink({"--port", "0", "--many", "--count", "--raw-after", "1"});
+    const std::uint16_t port = sink.port();
+    ASSERT_NE(port, 0) << sink.output;
+
+    // The second station is served, and answered, while the first stays connected.
+    Relay first(port);
+    Relay second(port);
+    second.send("#Second\r\n#1\r\n#2\r\n#TEXT\r\n" + LINE_A);
+    EXPECT_EQ(second.receive(24), "#SET OUT DATE ORIGINAL\r\n");
+    ASSERT_TRUE(sink.waitFor("name: Second\n")) << sink.output;
+    first.send("#First\r\n#1\r\n#2\r\n#TEXT\r\n" + LINE_B);
+    EXPECT_EQ(first.receive(24), "#SET OUT DATE ORIGINAL\r\n");
+    ASSERT_TRUE(sink.waitFor("name: First\n")) << sink.output;
+    second.close();
+    ASSERT_TRUE(sink.waitFor("closed: 1 lines")) << sink.output;
+    Relay third(port);
+    ASSERT_TRUE(sink.waitFor("connection 3 from")) << sink.output;
+    EXPECT_EQ(sink.finish(SIGTERM), 0) << sink.errors;
+    EXPECT_NE(sink.output.find("summary: 3 connections, 2 lines"), std::string::npos)
+        << sink.output;
+}
+
 TEST(SinkProgram, RefusesBadArgumentsWithCodeTwo) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--port", "99999"}, {"--bind", "localhost"}, {"--count=1"}, {"--raw-after"},
+        {"--port", "99999"}, {"--bind", "localhost"}, {"--count=1"}, {"--many=1"}, {"--raw-after"},
         {"--out"},           {"--raw-after", "many"}, {"extra"}};
     for (const std::vector<std::string>& args : cases) {
         SinkProcess sink(args);
