@@ -239,26 +239,35 @@ TEST_P(ConnectAttemptTest, EndpointChangedDuringTheAttemptIsNotLeftOnTheOldOne) 
     EXPECT_EQ(rig.state(link()), LINK_UP);
 }
 
-// The reconnect thread tries both links every cycle of 1.5 s (source first,
-// half a second apart), for ever, while nothing listens.
-TEST(ReconnectThreadTest, RetriesBothLinksEveryCycleWhileNothingListens) {
-    using Clock = std::chrono::steady_clock;
-    LinkRig rig;
-    RefusingPort source;
-    RefusingPort consumer;
-    rig.setEndpoint(LINK_SOURCE, source.port());
-    rig.setEndpoint(LINK_CONSUMER, consumer.port());
-
-    // When each link's status line turned to the connect error (every attempt
-    // shows "connecting" first, so each error is a change of the line).
-    auto errorTimes = [&](int link) {
-        std::vector<Clock::time_point> times;
+// A relay whose two links point at ports that refuse every connect.
+struct RefusingRig {
+    RefusingRig() {
+        rig.setEndpoint(LINK_SOURCE, source.port());
+        rig.setEndpoint(LINK_CONSUMER, consumer.port());
+    }
+    // When the link's status line turned to the connect error (every attempt shows
+    // "connecting" first, so each error is a change of the line).
+    std::vector<std::chrono::steady_clock::time_point> errorTimes(int link) const {
+        std::vector<std::chrono::steady_clock::time_point> times;
         const auto& texts = rig.statuses.of(link);
         for (std::size_t i = 0; i < texts.size(); ++i) {
             if (texts[i] == CONNECT_ERROR) times.push_back(rig.statuses.timesOf(link)[i]);
         }
         return times;
-    };
+    }
+
+    LinkRig rig;
+    RefusingPort source;
+    RefusingPort consumer;
+};
+
+// The reconnect thread tries both links every cycle of 1.5 s (source first,
+// half a second apart), for ever, while nothing listens.
+TEST(ReconnectThreadTest, RetriesBothLinksEveryCycleWhileNothingListens) {
+    using Clock = std::chrono::steady_clock;
+    RefusingRig refusing;
+    LinkRig& rig = refusing.rig;
+    auto errorTimes = [&](int link) { return refusing.errorTimes(link); };
     const auto started = Clock::now();
     rig.startReconnecting();
     rig.host.runUntil(
@@ -302,19 +311,9 @@ std::chrono::milliseconds quickBackOff(std::chrono::milliseconds failingFor) {
 }
 
 TEST(ReconnectThreadTest, ConsumerBacksOffOnItsScheduleWhileTheSourceKeepsTheCycle) {
-    LinkRig rig;
-    RefusingPort source;
-    RefusingPort consumer;
-    rig.setEndpoint(LINK_SOURCE, source.port());
-    rig.setEndpoint(LINK_CONSUMER, consumer.port());
-    auto errorTimes = [&](int link) {
-        std::vector<std::chrono::steady_clock::time_point> times;
-        const auto& texts = rig.statuses.of(link);
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            if (texts[i] == CONNECT_ERROR) times.push_back(rig.statuses.timesOf(link)[i]);
-        }
-        return times;
-    };
+    RefusingRig refusing;
+    LinkRig& rig = refusing.rig;
+    auto errorTimes = [&](int link) { return refusing.errorTimes(link); };
     rig.startReconnecting(quickBackOff);
     rig.host.runUntil([&] { return errorTimes(LINK_CONSUMER).size() >= 3; }, 12s);
     rig.stopReconnecting();

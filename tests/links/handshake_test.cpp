@@ -190,6 +190,22 @@ class HandshakeGate : public SocketOps {
     bool released_ = false;
 };
 
+// A relay named "Kervala" whose consumer link connects to a listener here, with
+// its reconnect thread held by the gate inside the handshake; the source refuses.
+struct GatedConsumer {
+    explicit GatedConsumer(int holdBeforeSend) : gate(holdBeforeSend), rig(gate) {
+        setStation(rig.relay, "Kervala");
+        rig.setEndpoint(LINK_SOURCE, refusing.port());
+        rig.setEndpoint(LINK_CONSUMER, consumer.port());
+        rig.startReconnecting();
+    }
+
+    HandshakeGate gate;
+    LinkRig rig;
+    Listener consumer;
+    RefusingPort refusing;
+};
+
 // The operator switches compression or binary mode on while a consumer
 // connection is being made. That connection's handshake announced the old mode,
 // so it is let go instead of going up; the next one announces the new mode.
@@ -203,14 +219,8 @@ TEST(HandshakeTest, ModeSwitchedDuringTheHandshakeIsNotLeftOnTheOldMode) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.nextModeLine);
-        HandshakeGate gate(2);  // holds the connecting thread before the second line
-        LinkRig rig(gate);
-        setStation(rig.relay, "Kervala");
-        Listener consumer;
-        RefusingPort refusing;
-        rig.setEndpoint(LINK_SOURCE, refusing.port());
-        rig.setEndpoint(LINK_CONSUMER, consumer.port());
-        rig.startReconnecting();
+        GatedConsumer setUp(2);  // holds the connecting thread before the second line
+        auto& [gate, rig, consumer, refusing] = setUp;
         Peer first;
         ASSERT_TRUE(rig.host.runUntil(
             [&] {
@@ -263,14 +273,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConsumerClosesDuringHandshakeTest,
 // dead connection's handshake holding up the reconnect thread.
 TEST_P(ConsumerClosesDuringHandshakeTest, LinkIsDroppedAndMadeAgain) {
     const CloseCase& c = GetParam();
-    HandshakeGate gate(c.linesReadFirst + 1);
-    LinkRig rig(gate);
-    setStation(rig.relay, "Kervala");
-    Listener consumer;
-    RefusingPort refusing;
-    rig.setEndpoint(LINK_SOURCE, refusing.port());
-    rig.setEndpoint(LINK_CONSUMER, consumer.port());
-    rig.startReconnecting();
+    GatedConsumer setUp(c.linesReadFirst + 1);
+    auto& [gate, rig, consumer, refusing] = setUp;
 
     bool upWithoutSocket = false;
     auto watchSlot = [&] {

@@ -20,6 +20,33 @@
 namespace velgor::test {
 namespace {
 
+// The receiver's side: sends `bytes` to the relay from a thread of its own until
+// all of them went, or until stopped (at the latest when it goes out of scope).
+class FloodSender {
+  public:
+    FloodSender(int fd, const std::string& bytes)
+        : thread_([this, fd, &bytes] {
+              for (std::size_t done = 0; done < bytes.size() && !stop_;) {
+                  const long n =
+                      systemSocketOps().send(fd, bytes.data() + done, bytes.size() - done);
+                  if (n > 0) done += static_cast<std::size_t>(n);
+                  if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    FloodSender(const FloodSender&) = delete;
+    FloodSender& operator=(const FloodSender&) = delete;
+    ~FloodSender() { stop(); }
+
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 using Clock = std::chrono::steady_clock;
 
 const std::string CONNECTING = "Идет установление связи";
@@ -249,16 +276,7 @@ TEST_F(SlowConsumerTest, AFloodDuringAPauseHoldsTheReceiverBackAndNoLineIsLost) 
     std::string flood;
     for (long n = 0; flood.size() < CONSUMER_OUTBOX_BOUND * 3 / 2; ++n) flood += lineNumbered(n);
 
-    // The receiver's sends, from a thread of their own; they stop when told to.
-    std::atomic<bool> stop{false};
-    std::thread receiving([&] {
-        for (std::size_t done = 0; done < flood.size() && !stop;) {
-            const long n =
-                systemSocketOps().send(receiver.fd(), flood.data() + done, flood.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            if (n <= 0) std::this_thread::sleep_for(1ms);
-        }
-    });
+    FloodSender receiving(receiver.fd(), flood);
     std::size_t most = 0;
     bool held = false;
     for (const auto until = Clock::now() + 2s; Clock::now() < until;) {
@@ -267,8 +285,7 @@ TEST_F(SlowConsumerTest, AFloodDuringAPauseHoldsTheReceiverBackAndNoLineIsLost) 
         held = held || rig.relay.sourceHeld();
     }
     const bool everyByte = everyLineRead(feed, HANDSHAKE_BYTES + flood.size());
-    stop = true;
-    receiving.join();
+    receiving.stop();
 
     ASSERT_TRUE(everyByte) << feed.received().size() << " bytes read";
     EXPECT_TRUE(feed.received().substr(HANDSHAKE_BYTES) == flood) << "lines lost, doubled or cut";
@@ -373,20 +390,11 @@ TEST_F(SlowConsumerTest, AReceiverThatEndsWhileHeldBackIsNoticedAtOnce) {
     long count = 0;
     while (flood.size() < CONSUMER_HOLD_MARK + SOCKET_READ_MAX) flood += lineNumbered(count++);
     const long linesBefore = static_cast<long>(rig.relay.trafficCounts().linesReceived);
-    std::atomic<bool> stop{false};
-    std::thread receiving([&] {
-        for (std::size_t done = 0; done < flood.size() && !stop;) {
-            const long n =
-                systemSocketOps().send(receiver.fd(), flood.data() + done, flood.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            if (n <= 0) std::this_thread::sleep_for(1ms);
-        }
-    });
+    FloodSender receiving(receiver.fd(), flood);
     const bool held = rig.host.runUntil([&] { return rig.relay.sourceHeld(); }, 3s);
     // Everything sent has reached the relay's side: the end can follow it.
     rig.host.runUntil([&] { return systemSocketOps().unsentBytes(receiver.fd()) <= 0; }, 2s);
-    stop = true;
-    receiving.join();
+    receiving.stop();
     ASSERT_TRUE(held);
     ASSERT_TRUE(rig.relay.sourceHeld());
 
