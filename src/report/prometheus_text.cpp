@@ -75,26 +75,10 @@ void writeLinks(MetricWriter& metrics, const StationSnapshot& snapshot) {
 
 void writeTraffic(MetricWriter& metrics, const StationSnapshot& snapshot) {
     const TrafficCounts& counts = snapshot.counts;
-    metrics.family("velgor_lines_received_total", "counter", "Lines decoded from the receiver.");
-    metrics.sample(counts.linesReceived);
-    metrics.family("velgor_lines_forwarded_total", "counter",
-                   "Lines handed to the consumer link while it was up.");
-    metrics.sample(counts.linesForwarded);
-    metrics.family("velgor_lines_held_back_total", "counter",
-                   "Lines held back by the signal threshold.");
-    metrics.sample(counts.linesHeldBack);
-    metrics.family("velgor_consumer_sent_bytes_total", "counter",
-                   "Bytes the consumer connections took after their handshakes.");
-    metrics.sample(counts.bytesSent);
-    metrics.family("velgor_compression_input_bytes_total", "counter",
-                   "Batch bytes compressed for the consumer.");
-    metrics.sample(counts.bytesCompressed);
-    metrics.family("velgor_compression_output_bytes_total", "counter",
-                   "Frame bytes the compressed batches became.");
-    metrics.sample(counts.framedBytes);
-    metrics.family("velgor_consumer_frames_total", "counter",
-                   "Compressed frames handed to the consumer link.");
-    metrics.sample(counts.framesSent);
+    for (const TrafficCounter& counter : TRAFFIC_COUNTERS) {
+        metrics.family(counter.metricName, "counter", counter.help);
+        metrics.sample(counts.*counter.value);
+    }
     metrics.family("velgor_compression_ratio", "gauge",
                    "Batch bytes per frame byte since the relay started.");
     if (const auto ratio = compressionRatio(counts)) metrics.sample(*ratio);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "links/link_drop.h"
 #include "links/traffic_counts.h"
@@ -42,6 +43,32 @@ struct StationSnapshot {
     bool sourceHeld = false;
     std::optional<double> secondsSinceLastLine;  // none before the first line
 };
+
+// One of the traffic counters, as both files name it.
+struct TrafficCounter {
+    std::string_view jsonName;    // in status.json's "traffic"
+    std::string_view metricName;  // a counter of the metrics file
+    std::string_view help;
+    std::uint64_t TrafficCounts::*value;
+};
+
+// The counters both files carry, in the order they show them.
+inline constexpr std::array<TrafficCounter, 7> TRAFFIC_COUNTERS{{
+    {"lines_received", "velgor_lines_received_total", "Lines decoded from the receiver.",
+     &TrafficCounts::linesReceived},
+    {"lines_forwarded", "velgor_lines_forwarded_total",
+     "Lines handed to the consumer link while it was up.", &TrafficCounts::linesForwarded},
+    {"lines_held_back", "velgor_lines_held_back_total", "Lines held back by the signal threshold.",
+     &TrafficCounts::linesHeldBack},
+    {"bytes_sent", "velgor_consumer_sent_bytes_total",
+     "Bytes the consumer connections took after their handshakes.", &TrafficCounts::bytesSent},
+    {"bytes_compressed", "velgor_compression_input_bytes_total",
+     "Batch bytes compressed for the consumer.", &TrafficCounts::bytesCompressed},
+    {"framed_bytes", "velgor_compression_output_bytes_total",
+     "Frame bytes the compressed batches became.", &TrafficCounts::framedBytes},
+    {"frames_sent", "velgor_consumer_frames_total",
+     "Compressed frames handed to the consumer link.", &TrafficCounts::framesSent},
+}};
 
 // The cause's name in both files ("peer_closed", ...).
 const char* dropCauseName(std::size_t cause);

@@ -69,13 +69,9 @@ void appendLink(std::string& out, int depth, const LinkSnapshot& link) {
 void appendTraffic(std::string& out, int depth, const StationSnapshot& snapshot) {
     const TrafficCounts& counts = snapshot.counts;
     JsonObject object(out, depth);
-    object.count("lines_received", counts.linesReceived);
-    object.count("lines_forwarded", counts.linesForwarded);
-    object.count("lines_held_back", counts.linesHeldBack);
-    object.count("bytes_sent", counts.bytesSent);
-    object.count("bytes_compressed", counts.bytesCompressed);
-    object.count("framed_bytes", counts.framedBytes);
-    object.count("frames_sent", counts.framesSent);
+    for (const TrafficCounter& counter : TRAFFIC_COUNTERS) {
+        object.count(counter.jsonName, counts.*counter.value);
+    }
     if (const auto ratio = compressionRatio(counts)) {
         object.number("compression_ratio", *ratio);
     } else {
