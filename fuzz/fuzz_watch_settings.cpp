@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "clamped_int.h"
 #include "config/watch_settings.h"
 #include "fuzz_check.h"
 
@@ -49,18 +50,6 @@ std::string_view valueOf(std::string_view read) {
     return read.substr(0, read.find_first_of(std::string_view("\r\n\0", 3)));
 }
 
-std::int32_t integerOf(std::string_view value) {
-    const std::string text(value);
-    const long long parsed = std::strtoll(text.c_str(), nullptr, 10);
-    if (parsed > std::numeric_limits<std::int32_t>::max()) {
-        return std::numeric_limits<std::int32_t>::max();
-    }
-    if (parsed < std::numeric_limits<std::int32_t>::min()) {
-        return std::numeric_limits<std::int32_t>::min();
-    }
-    return static_cast<std::int32_t>(parsed);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -72,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view first = nextRead(text, at);
     const std::string_view second = nextRead(text, at);
     // No first read leaves the defaults; no second one leaves the directory empty.
-    const std::int32_t interval = first.empty() ? 0 : integerOf(valueOf(first));
+    const std::int32_t interval = first.empty() ? 0 : velgor::fuzz::clampedInt32(valueOf(first));
     const std::string_view directory = valueOf(second);
 
     FUZZ_CHECK(watch.intervalSeconds == interval, "interval");

@@ -6,6 +6,10 @@
 #include <limits>
 #include <optional>
 
+#include "clamped_int.h"
+
+#include "clamped_int.h"
+
 namespace velgor::fuzz {
 
 namespace {
@@ -65,20 +69,9 @@ std::string fieldText(const std::string& text) {
     return text.substr(0, FIELD_TEXT_MAX);
 }
 
-std::int32_t integerOf(const std::string& text) {
-    const std::string cText = text.substr(0, text.find('\0'));
-    const long long value = std::strtoll(cText.c_str(), nullptr, 10);
-    if (value > std::numeric_limits<std::int32_t>::max()) {
-        return std::numeric_limits<std::int32_t>::max();
-    }
-    if (value < std::numeric_limits<std::int32_t>::min()) {
-        return std::numeric_limits<std::int32_t>::min();
-    }
-    return static_cast<std::int32_t>(value);
-}
-
 std::uint16_t portOf(const std::string& text) {
-    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(integerOf(text)) & 0xFFFFu);
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(velgor::fuzz::clampedInt32(text)) &
+                                      0xFFFFu);
 }
 
 // The settings rules read decimal numbers only: any other text (inf, nan, a
@@ -139,7 +132,7 @@ ModelSettings modelLoad(const SettingsDirContent& dir) {
             std::int32_t* const values[] = {&m.binaryMode, &m.compressEnabled, &m.watchdogEnabled,
                                             &m.noDataLimit};
             for (std::int32_t* value : values) {
-                *value = integerOf(*line);
+                *value = velgor::fuzz::clampedInt32(*line);
                 if (auto again = reads.next(128)) line = again;
             }
         }
@@ -164,7 +157,7 @@ ModelSettings modelLoad(const SettingsDirContent& dir) {
         {THRESHOLD, &m.signalThreshold}, {TICKS, &m.compressTicks}, {FREQUENCY, &m.timerFrequency}};
     for (const auto& [index, value] : numbers) {
         ModelReads reads(dir[index]);
-        if (const auto line = reads.next(1024)) *value = integerOf(valueOf(*line));
+        if (const auto line = reads.next(1024)) *value = velgor::fuzz::clampedInt32(valueOf(*line));
     }
     return m;
 }
