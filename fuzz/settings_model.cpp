@@ -8,8 +8,6 @@
 
 #include "clamped_int.h"
 
-#include "clamped_int.h"
-
 namespace velgor::fuzz {
 
 namespace {
